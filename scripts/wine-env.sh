@@ -1,0 +1,54 @@
+# Sourced by run.sh and test.sh: a display, a booted project-local Wine prefix, and a
+# keep-alive window. Call wine_env_stop when done (the scripts trap it on exit).
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export WINEPREFIX="${KESTRAVE_WINEPREFIX:-$root/build/wineprefix}"
+export WINEDEBUG=-all
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+mkdir -p "$WINEPREFIX"
+
+xvfb_pid=""
+keepalive_pid=""
+
+wine_env_start_display() {
+  # Our own display unless a real one is there; a program's windows need one.
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    KESTRAVE_VIRTUAL_DISPLAY=0
+  else
+    local n=99
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    KESTRAVE_VIRTUAL_DISPLAY=1
+  fi
+  export KESTRAVE_VIRTUAL_DISPLAY
+  echo "$DISPLAY" >"$WINEPREFIX/.kestrave-display"
+}
+
+wine_env_boot() {
+  # The first Wine call starts wineserver and the service processes; they inherit its output,
+  # so that call must not write into any pipe somebody reads.
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine wineboot </dev/null >/dev/null 2>&1
+  # Without a window manager Wine waits ~2 s for every dialog unless its windows are unmanaged.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+}
+
+wine_env_keepalive() {
+  # explorer.exe lingers after the last window closes and holds its starter's pipes; a hidden
+  # window that lives for the whole run keeps one explorer, started with no pipes, alive.
+  local exe="$1"
+  [ -f "$exe" ] || return 0
+  wine "$exe" </dev/null >/dev/null 2>&1 &
+  keepalive_pid=$!
+}
+
+wine_env_stop() {
+  [ -n "$keepalive_pid" ] && kill "$keepalive_pid" 2>/dev/null
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -f "$WINEPREFIX/.kestrave-display"
+  keepalive_pid=""
+  xvfb_pid=""
+}

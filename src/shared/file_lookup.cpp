@@ -1,0 +1,86 @@
+#include "file_lookup.h"
+
+
+namespace kestrave {
+namespace {
+
+constexpr DWORD kNotAPlainFile =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+bool HasWildcard(std::wstring_view text) {
+    return text.find_first_of(L"*?") != std::wstring_view::npos;
+}
+
+std::wstring FoldCase(std::wstring_view text) {
+    std::wstring folded(text);
+    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    return folded;
+}
+
+std::wstring NamePart(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/:");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::wstring FindFileName(const std::wstring& path) {
+    // A name can hold no wildcard, so a pattern never names a plain file.
+    if (path.empty() || HasWildcard(path)) return {};
+    WIN32_FIND_DATAW entry{};
+    FindHandle find(FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                     nullptr, 0));
+    if (!find) return {};
+    if (entry.dwFileAttributes & kNotAPlainFile) return {};
+    return entry.cFileName;
+}
+
+bool MatchesWildcard(std::wstring_view name, std::wstring_view pattern) {
+    const std::wstring n = FoldCase(name);
+    const std::wstring p = FoldCase(pattern);
+    size_t ni = 0, pi = 0;
+    size_t starPi = std::wstring::npos, starNi = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && (p[pi] == L'?' || p[pi] == n[ni])) {
+            ++ni;
+            ++pi;
+        } else if (pi < p.size() && p[pi] == L'*') {
+            starPi = pi++;
+            starNi = ni;
+        } else if (starPi != std::wstring::npos) {
+            pi = starPi + 1;
+            ni = ++starNi;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == L'*') ++pi;
+    return pi == p.size();
+}
+
+FileListing::FileListing(const std::wstring& pattern)
+    : pattern_(pattern), namePattern_(NamePart(pattern)) {}
+
+std::wstring FileListing::Next() {
+    WIN32_FIND_DATAW entry{};
+    if (!started_) {
+        started_ = true;
+        find_.reset(FindFirstFileExW(pattern_.c_str(), FindExInfoBasic, &entry,
+                                     FindExSearchNameMatch, nullptr, 0));
+        if (!find_) return {};
+        if (Accepts(entry)) return entry.cFileName;
+    }
+    if (!find_) return {};
+    while (FindNextFileW(find_.get(), &entry)) {
+        if (Accepts(entry)) return entry.cFileName;
+    }
+    find_.reset();
+    return {};
+}
+
+bool FileListing::Accepts(const WIN32_FIND_DATAW& entry) const {
+    if (entry.dwFileAttributes & kNotAPlainFile) return false;
+    return MatchesWildcard(entry.cFileName, namePattern_);
+}
+
+}  // namespace kestrave

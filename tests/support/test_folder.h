@@ -1,0 +1,39 @@
+// Scratch folders and file helpers for tests that touch the real file system under Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kestrave::testing {
+
+// A fresh folder under the temp folder, removed with everything in it when the object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& Path() const { return path_; }  // no trailing backslash
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// The folder that holds the running test program (and the test servers).
+std::wstring TestBinFolder();
+std::wstring TestServerPath(const std::wstring& dllName);
+
+void WriteTextFile(const std::wstring& path, const std::string& content);
+std::string ReadWholeFile(const std::wstring& path);
+void CopyOrFail(const std::wstring& from, const std::wstring& to);
+bool FileExists(const std::wstring& path);
+void MakeFolder(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+bool RegistryKeyExists(HKEY root, const std::wstring& key);
+std::wstring RegistryDefaultValue(HKEY root, const std::wstring& key);
+
+}  // namespace kestrave::testing
