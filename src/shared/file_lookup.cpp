@@ -1,6 +1,5 @@
 #include "file_lookup.h"
 
-
 namespace kestrave {
 namespace {
 
@@ -13,7 +12,8 @@ bool HasWildcard(std::wstring_view text) {
 
 std::wstring FoldCase(std::wstring_view text) {
     std::wstring folded(text);
-    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    if (!folded.empty())
+        CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
     return folded;
 }
 
@@ -26,12 +26,15 @@ std::wstring NamePart(const std::wstring& path) {
 
 std::wstring FindFileName(const std::wstring& path) {
     // A name can hold no wildcard, so a pattern never names a plain file.
-    if (path.empty() || HasWildcard(path)) return {};
+    if (path.empty() || HasWildcard(path))
+        return {};
     WIN32_FIND_DATAW entry{};
-    FindHandle find(FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                     nullptr, 0));
-    if (!find) return {};
-    if (entry.dwFileAttributes & kNotAPlainFile) return {};
+    FindHandle find(
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    if (!find)
+        return {};
+    if (entry.dwFileAttributes & kNotAPlainFile)
+        return {};
     return entry.cFileName;
 }
 
@@ -54,7 +57,8 @@ bool MatchesWildcard(std::wstring_view name, std::wstring_view pattern) {
             return false;
         }
     }
-    while (pi < p.size() && p[pi] == L'*') ++pi;
+    while (pi < p.size() && p[pi] == L'*')
+        ++pi;
     return pi == p.size();
 }
 
@@ -67,19 +71,24 @@ std::wstring FileListing::Next() {
         started_ = true;
         find_.reset(FindFirstFileExW(pattern_.c_str(), FindExInfoBasic, &entry,
                                      FindExSearchNameMatch, nullptr, 0));
-        if (!find_) return {};
-        if (Accepts(entry)) return entry.cFileName;
+        if (!find_)
+            return {};
+        if (Accepts(entry))
+            return entry.cFileName;
     }
-    if (!find_) return {};
+    if (!find_)
+        return {};
     while (FindNextFileW(find_.get(), &entry)) {
-        if (Accepts(entry)) return entry.cFileName;
+        if (Accepts(entry))
+            return entry.cFileName;
     }
     find_.reset();
     return {};
 }
 
 bool FileListing::Accepts(const WIN32_FIND_DATAW& entry) const {
-    if (entry.dwFileAttributes & kNotAPlainFile) return false;
+    if (entry.dwFileAttributes & kNotAPlainFile)
+        return false;
     return MatchesWildcard(entry.cFileName, namePattern_);
 }
 

@@ -22,11 +22,11 @@ bool MatchesWildcard(std::wstring_view name, std::wstring_view pattern);
 // such as C:\Controls\*.ocx, one name per call, then the empty text. The system also matches
 // 8.3 short names ("a.ocxx" has the short name "A~1.OCX"); such names are left out.
 class FileListing {
-public:
+  public:
     explicit FileListing(const std::wstring& pattern);
     std::wstring Next();
 
-private:
+  private:
     bool Accepts(const WIN32_FIND_DATAW& entry) const;
 
     std::wstring pattern_;

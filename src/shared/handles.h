@@ -9,7 +9,7 @@ namespace kestrave {
 
 template <typename Handle, typename Traits>
 class UniqueHandle {
-public:
+  public:
     UniqueHandle() = default;
     explicit UniqueHandle(Handle handle) : handle_(handle) {}
     ~UniqueHandle() { reset(); }
@@ -18,22 +18,22 @@ public:
     UniqueHandle& operator=(const UniqueHandle&) = delete;
     UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) reset(other.release());
+        if (this != &other)
+            reset(other.release());
         return *this;
     }
 
     Handle get() const { return handle_; }
     explicit operator bool() const { return Traits::IsValid(handle_); }
 
-    Handle release() {
-        return std::exchange(handle_, Traits::Invalid());
-    }
+    Handle release() { return std::exchange(handle_, Traits::Invalid()); }
     void reset(Handle handle = Traits::Invalid()) {
         Handle old = std::exchange(handle_, handle);
-        if (Traits::IsValid(old)) Traits::Free(old);
+        if (Traits::IsValid(old))
+            Traits::Free(old);
     }
 
-private:
+  private:
     Handle handle_ = Traits::Invalid();
 };
 
@@ -87,31 +87,33 @@ using IconHandle = UniqueHandle<HICON, IconTraits>;
 
 // A window's device context, released to the window it came from.
 class WindowDc {
-public:
+  public:
     explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
     ~WindowDc() {
-        if (dc_) ReleaseDC(window_, dc_);
+        if (dc_)
+            ReleaseDC(window_, dc_);
     }
     WindowDc(const WindowDc&) = delete;
     WindowDc& operator=(const WindowDc&) = delete;
     HDC get() const { return dc_; }
 
-private:
+  private:
     HWND window_;
     HDC dc_;
 };
 
 // Puts an object into a device context for one scope and puts the old one back.
 class SelectedObject {
-public:
+  public:
     SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
     ~SelectedObject() {
-        if (old_ && old_ != HGDI_ERROR) SelectObject(dc_, old_);
+        if (old_ && old_ != HGDI_ERROR)
+            SelectObject(dc_, old_);
     }
     SelectedObject(const SelectedObject&) = delete;
     SelectedObject& operator=(const SelectedObject&) = delete;
 
-private:
+  private:
     HDC dc_;
     HGDIOBJ old_;
 };

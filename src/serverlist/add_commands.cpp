@@ -1,0 +1,169 @@
+#include "add_commands.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <stdexcept>
+
+#include "file_lookup.h"
+#include "messages.h"
+
+namespace kestrave {
+namespace {
+
+constexpr wchar_t kFileFilter[] = L"控件文件(*.ocx)\0*.ocx\0控件文件(*.dll)\0*.dll\0";
+constexpr wchar_t kFolderPrompt[] = L"请选择路径:";
+constexpr wchar_t kKeepListQuestion[] = L"是否继续添加?";
+constexpr wchar_t kSameFolderNotice[] = L"此路径和上一个路径相同,请选择其他路径.";
+
+std::wstring ProgramFolderWithoutSlash() {
+    wchar_t buffer[MAX_PATH * 2]{};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);
+    std::wstring path(buffer, length);
+    const auto slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos)
+        return path;
+    return path.substr(0, slash == 2 ? slash + 1 : slash);
+}
+
+// Hides the main window for a scope and shows it again however the scope is left.
+class HiddenMainWindow {
+  public:
+    explicit HiddenMainWindow(AddHost& host) : host_(host) { host_.HideMainWindow(); }
+    ~HiddenMainWindow() { host_.ShowMainWindow(); }
+    HiddenMainWindow(const HiddenMainWindow&) = delete;
+    HiddenMainWindow& operator=(const HiddenMainWindow&) = delete;
+
+  private:
+    AddHost& host_;
+};
+
+}  // namespace
+
+std::wstring FolderOfPickedPath(const std::wstring& picked) {
+    const auto slash = picked.find_last_of(L'\\');
+    if (slash == std::wstring::npos)
+        return {};
+    return picked.substr(0, slash + 1);
+}
+
+std::wstring PathFromPickedBuffer(const std::wstring& buffer) {
+    const auto first = buffer.find_first_not_of(L' ');
+    if (first == std::wstring::npos)
+        return {};
+    const auto end = buffer.find(L'\0', first);
+    return buffer.substr(first, end == std::wstring::npos ? std::wstring::npos : end - first);
+}
+
+std::wstring FileNameOfPath(const std::wstring& path) {
+    const auto slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring PickServerFile(HWND owner, std::wstring& lastFolder, OptionsSource& options) {
+    std::wstring startFolder = lastFolder.empty() ? ProgramFolderWithoutSlash() : lastFolder;
+    if (!options.IsOn(OptionFlag::KeepLastFolder))
+        startFolder = ProgramFolderWithoutSlash();
+
+    std::wstring file(kPickBufferLength, L' ');
+    file.push_back(L'\0');
+    std::wstring fileTitle = file;
+
+    OPENFILENAMEW record{};
+    record.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
+    record.hwndOwner = owner;
+    record.hInstance = GetModuleHandleW(nullptr);
+    record.lpstrFilter = kFileFilter;
+    record.lpstrFile = file.data();
+    record.nMaxFile = kPickBufferLength + 1;
+    record.lpstrFileTitle = fileTitle.data();
+    record.nMaxFileTitle = kPickBufferLength + 1;
+    record.lpstrInitialDir = startFolder.c_str();
+    record.lpstrTitle = L"添加";
+    record.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    if (GetOpenFileNameW(&record) < 1)
+        return {};
+
+    file.resize(kPickBufferLength);
+    lastFolder = FolderOfPickedPath(PathFromPickedBuffer(file));
+    return file;
+}
+
+void AddServerFile(ServerList& list, AddHost& host, std::wstring& lastFolder,
+                   OptionsSource& options) {
+    // Whatever goes wrong ends the command quietly with the main window back on screen.
+    try {
+        std::wstring fullPath;
+        {
+            HiddenMainWindow hidden(host);
+            fullPath =
+                PathFromPickedBuffer(PickServerFile(host.MainWindowHandle(), lastFolder, options));
+        }
+        if (fullPath.empty() || list.ContainsFullPath(fullPath))
+            return;
+        list.Append(FileNameOfPath(fullPath), fullPath, fullPath);
+    } catch (...) {
+        host.ShowMainWindow();
+    }
+}
+
+std::wstring OcxPatternOf(const std::wstring& folder) {
+    return folder + (!folder.empty() && folder.back() == L'\\' ? L"*.ocx" : L"\\*.ocx");
+}
+
+std::wstring JoinFolderAndName(const std::wstring& folder, const std::wstring& name) {
+    return folder + (!folder.empty() && folder.back() == L'\\' ? L"" : L"\\") + name;
+}
+
+std::wstring BrowseForServerFolder(HWND owner) {
+    BROWSEINFOW info{};
+    info.hwndOwner = owner;
+    info.lpszTitle = kFolderPrompt;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    if (!chosen)
+        return {};
+    std::wstring path(512, L' ');
+    const BOOL converted = SHGetPathFromIDListW(chosen, path.data());
+    CoTaskMemFree(chosen);
+    if (!converted)
+        return {};
+    return path.substr(0, path.find(L'\0'));
+}
+
+void AddServerFolder(ServerList& list, AddHost& host) {
+    if (list.Count() > 0) {
+        HiddenMainWindow hidden(host);
+        const int answer = host.ShowMessage(kKeepListQuestion, kStyleQuestion, kMessageTitle);
+        if (answer == kAnswerNo)
+            list.ClearList();
+        if (answer != kAnswerYes && answer != kAnswerNo)
+            return;
+    }
+
+    QueueDisplay& display = list.Display();
+    const std::wstring folder = BrowseForServerFolder(host.MainWindowHandle());
+    if (folder.empty()) {
+        if (display.FolderCaption().empty())
+            display.SetFolderCaption(kEmptyFolderCaption);
+        return;
+    }
+
+    const std::wstring previousFolder = display.FolderCaption();
+    display.SetFolderCaption(folder);
+    {
+        HiddenMainWindow hidden(host);
+        if (previousFolder == folder) {
+            host.ShowMessage(kSameFolderNotice, kStyleInformation, kMessageTitle);
+            return;
+        }
+    }
+    display.SetFolderTooltip(folder);
+
+    FileListing listing(OcxPatternOf(folder));
+    for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next()) {
+        list.Append(name, JoinFolderAndName(folder, name), name);
+    }
+}
+
+}  // namespace kestrave

@@ -1,0 +1,54 @@
+// The two ways of filling the queue: one file picked in the file-open dialog, or every *.ocx
+// file of a folder picked in the shell's folder browser.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "options_record.h"
+#include "server_list.h"
+
+namespace kestrave {
+
+// What the adding commands need from the main window.
+class AddHost {
+  public:
+    virtual ~AddHost() = default;
+    virtual HWND MainWindowHandle() = 0;
+    virtual void HideMainWindow() = 0;
+    virtual void ShowMainWindow() = 0;
+    virtual int ShowMessage(const std::wstring& text, int style, const std::wstring& title) = 0;
+};
+
+// Size of the file-open dialog's name buffer, without its terminator.
+constexpr int kPickBufferLength = 254;
+
+// The folder of a picked path, ending in a backslash: every piece before the last backslash.
+std::wstring FolderOfPickedPath(const std::wstring& picked);
+// The full path inside the dialog's buffer text: spaces trimmed, ended at its terminator.
+std::wstring PathFromPickedBuffer(const std::wstring& buffer);
+// The text after the last backslash.
+std::wstring FileNameOfPath(const std::wstring& path);
+
+// Shows the file-open dialog starting in `lastFolder` (or the program's folder), and returns
+// the dialog's whole name buffer (path, terminator, spaces) or empty on cancel. Every pick
+// moves `lastFolder` to the picked file's folder.
+std::wstring PickServerFile(HWND owner, std::wstring& lastFolder, OptionsSource& options);
+
+// The 添加 command: adds the picked file unless its exact full path is listed already.
+void AddServerFile(ServerList& list, AddHost& host, std::wstring& lastFolder,
+                   OptionsSource& options);
+
+// "<folder>*.ocx" for a root such as C:\, "<folder>\*.ocx" otherwise.
+std::wstring OcxPatternOf(const std::wstring& folder);
+std::wstring JoinFolderAndName(const std::wstring& folder, const std::wstring& name);
+
+// The shell's folder browser; the chosen file-system folder (a root keeps its backslash), or
+// empty when cancelled.
+std::wstring BrowseForServerFolder(HWND owner);
+
+// The 列表 command: asks whether to keep a non-empty list, then adds every *.ocx of a folder.
+void AddServerFolder(ServerList& list, AddHost& host);
+
+}  // namespace kestrave
