@@ -1,0 +1,476 @@
+#include "button.h"
+
+#include <windowsx.h>
+
+#include <stdexcept>
+#include <system_error>
+
+#include "messages.h"
+#include "screen.h"
+
+namespace kestrave {
+namespace {
+
+// Keys of the saved properties, in the order they are read and written.
+constexpr wchar_t kKeyPictureMouseOn[] = L"PictureMouseOn";
+constexpr wchar_t kKeyPictureDown[] = L"PictureDown";
+constexpr wchar_t kKeyPicture[] = L"Picture";
+constexpr wchar_t kKeyCaption[] = L"Caption";
+constexpr wchar_t kKeyFont[] = L"Font";
+constexpr wchar_t kKeyForeColor[] = L"ForeColor";
+constexpr wchar_t kKeyBackColor[] = L"BackColor";
+
+constexpr short kLeftButton = 1;
+constexpr short kRightButton = 2;
+constexpr short kMiddleButton = 4;
+
+short ButtonsHeld(WPARAM keys) {
+    short held = 0;
+    if (keys & MK_LBUTTON)
+        held += kLeftButton;
+    if (keys & MK_RBUTTON)
+        held += kRightButton;
+    if (keys & MK_MBUTTON)
+        held += kMiddleButton;
+    return held;
+}
+
+short ShiftState(WPARAM keys) {
+    short shift = 0;
+    if (keys & MK_SHIFT)
+        shift += 1;
+    if (keys & MK_CONTROL)
+        shift += 2;
+    if (GetKeyState(VK_MENU) < 0)
+        shift += 4;
+    return shift;
+}
+
+float TwipsX(LPARAM position) {
+    return static_cast<float>(GET_X_LPARAM(position)) * TwipsPerPixelX();
+}
+float TwipsY(LPARAM position) {
+    return static_cast<float>(GET_Y_LPARAM(position)) * TwipsPerPixelY();
+}
+
+std::wstring FromUtf8(const char* text) {
+    int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (size <= 1)
+        return {};
+    std::wstring result(size - 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, result.data(), size);
+    return result;
+}
+
+void RegisterButtonClass(WNDPROC procedure) {
+    static const bool registered = [procedure] {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        // No CS_DBLCLKS: a quick second press must arrive as a press, not as a double click.
+        windowClass.style = CS_HREDRAW | CS_VREDRAW;
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.lpszClassName = kButtonClassName;
+        if (!RegisterClassExW(&windowClass)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_CLASS_ALREADY_EXISTS) {
+                throw std::system_error(static_cast<int>(error), std::system_category(),
+                                        "RegisterClassExW");
+            }
+        }
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace
+
+void ButtonHost::ButtonEventFailed(Button&, std::exception_ptr error) {
+    std::wstring description = L"Unknown error";
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        description = FromUtf8(failure.what());
+    } catch (...) {
+    }
+    MessageBoxW(nullptr, description.c_str(), kMessageTitle, MB_OK | MB_ICONERROR);
+    ExitProcess(1);
+}
+
+Button::Button(std::wstring name, ButtonHost& host)
+    : name_(std::move(name)), host_(host), surface_(0, 0) {
+    surface_.font = host_.AmbientFont();
+}
+
+std::unique_ptr<Button> Button::Create(HWND parent, const std::wstring& name, int x, int y,
+                                       int width, int height, ButtonHost& host) {
+    RegisterButtonClass(&Button::WindowProc);
+    std::unique_ptr<Button> button(new Button(name, host));
+    HWND window = CreateWindowExW(0, kButtonClassName, name.c_str(),
+                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y, width, height,
+                                  parent, nullptr, GetModuleHandleW(nullptr), button.get());
+    if (!window) {
+        DWORD error = GetLastError();
+        throw std::system_error(static_cast<int>(error), std::system_category(),
+                                "CreateWindowExW (button)");
+    }
+    return button;
+}
+
+Button::~Button() {
+    if (window_)
+        DestroyWindow(window_);
+}
+
+LRESULT CALLBACK Button::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* creation = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* button = static_cast<Button*>(creation->lpCreateParams);
+        button->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(button));
+    }
+    auto* self = reinterpret_cast<Button*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcW(window, message, wParam, lParam);
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        try {
+            self->host_.ButtonEventFailed(*self, std::current_exception());
+        } catch (...) {
+        }
+        return 0;
+    }
+}
+
+LRESULT Button::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            return onCreate(*reinterpret_cast<CREATESTRUCTW*>(lParam));
+        case WM_SIZE:
+            return onSize(lParam);
+        case WM_ERASEBKGND:
+            return 1;  // the surface covers everything: no flicker
+        case WM_PAINT:
+            return onPaint();
+        case WM_MOUSEMOVE:
+            return onMouseMove(wParam, lParam);
+        case WM_LBUTTONDOWN:
+            return onButtonDown(kLeftButton, wParam, lParam);
+        case WM_RBUTTONDOWN:
+            return onButtonDown(kRightButton, wParam, lParam);
+        case WM_MBUTTONDOWN:
+            return onButtonDown(kMiddleButton, wParam, lParam);
+        case WM_LBUTTONUP:
+            return onButtonUp(kLeftButton, wParam, lParam);
+        case WM_RBUTTONUP:
+            return onButtonUp(kRightButton, wParam, lParam);
+        case WM_MBUTTONUP:
+            return onButtonUp(kMiddleButton, wParam, lParam);
+        case WM_TIMER:
+            return onTimer(wParam);
+        case WM_NCDESTROY:
+            return onNcDestroy();
+        default:
+            return DefWindowProcW(window_, message, wParam, lParam);
+    }
+}
+
+LRESULT Button::onCreate(const CREATESTRUCTW& creation) {
+    surface_.Resize(creation.cx, creation.cy);
+    return 0;
+}
+
+LRESULT Button::onSize(LPARAM size) {
+    surface_.Resize(LOWORD(size), HIWORD(size));
+    InvalidateRect(window_, nullptr, FALSE);
+    return 0;
+}
+
+LRESULT Button::onPaint() {
+    if (std::optional<Look> look = ChosenLook())
+        Paint(*look);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window_, &paint);
+    surface_.CopyTo(dc);
+    EndPaint(window_, &paint);
+    return 0;
+}
+
+LRESULT Button::onMouseMove(WPARAM keys, LPARAM position) {
+    POINT screen{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    ClientToScreen(window_, &screen);
+    // Without this, the motionless move that follows releasing the capture would switch the
+    // button back to its mouse-on look right after a click.
+    if (lastMovePoint_ && lastMovePoint_->x == screen.x && lastMovePoint_->y == screen.y)
+        return 0;
+    lastMovePoint_ = screen;
+
+    short button = ButtonsHeld(keys);
+    short shift = ShiftState(keys);
+    float x = TwipsX(position);
+    float y = TwipsY(position);
+    host_.ButtonMouseMove(*this, button, shift, x, y);
+    if (!pollTimerOn_)
+        StartTimer(kPollTimerId, pollTimerOn_);
+    if (button != kRightButton && mouseState_ == ButtonState::Normal) {
+        mouseState_ = ButtonState::MouseOn;
+        Redraw();
+    }
+    return 0;
+}
+
+LRESULT Button::onButtonDown(short button, WPARAM keys, LPARAM position) {
+    // The release must come back here even off the button, or the button would stay down.
+    SetCapture(window_);
+    short shift = ShiftState(keys);
+    float x = TwipsX(position);
+    float y = TwipsY(position);
+    host_.ButtonMouseDown(*this, button, shift, x, y);
+    if (button == kLeftButton && mouseState_ != ButtonState::Down) {
+        mouseState_ = ButtonState::Down;
+        Redraw();
+    }
+    return 0;
+}
+
+LRESULT Button::onButtonUp(short button, WPARAM keys, LPARAM position) {
+    if (!(keys & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) && GetCapture() == window_) {
+        ReleaseCapture();
+    }
+    if (mouseState_ == ButtonState::Down) {
+        mouseState_ = ButtonState::Normal;
+        Redraw();
+    }
+    if (downTracking_ != DownTracking::Untracked) {
+        downTracking_ = DownTracking::Untracked;
+        Redraw();
+    }
+    if (!CursorOverButton())
+        return 0;
+    short shift = ShiftState(keys);
+    float x = TwipsX(position);
+    float y = TwipsY(position);
+    if (button == kLeftButton)
+        host_.ButtonClick(*this);
+    host_.ButtonMouseUp(*this, button, shift, x, y);
+    return 0;
+}
+
+LRESULT Button::onTimer(UINT_PTR timerId) {
+    if (timerId == kPollTimerId)
+        onPollTick();
+    if (timerId == kPushTimerId)
+        onPushTick();
+    return 0;
+}
+
+LRESULT Button::onNcDestroy() {
+    HWND window = window_;
+    StopTimer(kPollTimerId, pollTimerOn_);
+    StopTimer(kPushTimerId, pushTimerOn_);
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    window_ = nullptr;
+    return DefWindowProcW(window, WM_NCDESTROY, 0, 0);
+}
+
+void Button::onPollTick() {
+    const bool over = CursorOverButton();
+    // Once the cursor has been seen elsewhere, a move back to the same point is a real one.
+    if (!over)
+        lastMovePoint_.reset();
+    switch (mouseState_) {
+        case ButtonState::Normal:
+            StopTimer(kPollTimerId, pollTimerOn_);
+            break;
+        case ButtonState::MouseOn:
+            if (over)
+                break;
+            StopTimer(kPollTimerId, pollTimerOn_);
+            mouseState_ = ButtonState::Normal;
+            Redraw();
+            break;
+        case ButtonState::Down:
+            if (over && downTracking_ != DownTracking::Inside) {
+                downTracking_ = DownTracking::Inside;
+                Redraw();
+            } else if (!over && downTracking_ != DownTracking::Outside) {
+                downTracking_ = DownTracking::Outside;
+                Redraw();
+            }
+            break;
+    }
+}
+
+void Button::onPushTick() {
+    if (pushTicks_ != 1) {
+        ++pushTicks_;
+        return;
+    }
+    StopTimer(kPushTimerId, pushTimerOn_);
+    if (pushDelayClick_ != 0)
+        host_.ButtonClick(*this);
+    pushTicks_ = 0;
+    pushDelayClick_ = 0;
+    PaintNormal();
+}
+
+void Button::Push(const short& delayClick) {
+    pushTicks_ = 0;
+    pushDelayClick_ = delayClick;
+    PaintDown();
+    if (pushDelayClick_ == 0)
+        host_.ButtonClick(*this);
+    if (!pushTimerOn_)
+        StartTimer(kPushTimerId, pushTimerOn_);
+}
+
+void Button::InitProperties() {
+    mouseOnPicture_.reset();
+    downPicture_.reset();
+    normalPicture_.reset();
+    caption_.clear();
+    surface_.font = host_.AmbientFont();
+}
+
+void Button::ReadProperties(const PropertyBag& bag) {
+    mouseOnPicture_ = bag.ReadPicture(kKeyPictureMouseOn, nullptr);
+    downPicture_ = bag.ReadPicture(kKeyPictureDown, nullptr);
+    normalPicture_ = bag.ReadPicture(kKeyPicture, nullptr);
+    caption_ = bag.ReadText(kKeyCaption, L"");
+    surface_.font = bag.ReadFont(kKeyFont, host_.AmbientFont());
+    surface_.foreColor =
+        static_cast<ColorValue>(bag.ReadLong(kKeyForeColor, static_cast<long>(kButtonTextColor)));
+    surface_.backColor =
+        static_cast<ColorValue>(bag.ReadLong(kKeyBackColor, static_cast<long>(kButtonFaceColor)));
+}
+
+void Button::WriteProperties(PropertyBag& bag) const {
+    bag.Write(kKeyPictureMouseOn, mouseOnPicture_, PictureRef{});
+    bag.Write(kKeyPictureDown, downPicture_, PictureRef{});
+    bag.Write(kKeyPicture, normalPicture_, PictureRef{});
+    bag.Write(kKeyCaption, caption_, std::wstring{});
+    bag.Write(kKeyFont, surface_.font, host_.AmbientFont());
+    bag.Write(kKeyForeColor, static_cast<long>(surface_.foreColor),
+              static_cast<long>(kButtonTextColor));
+    bag.Write(kKeyBackColor, static_cast<long>(surface_.backColor),
+              static_cast<long>(kButtonFaceColor));
+}
+
+void Button::SetPicture(PictureRef picture) {
+    normalPicture_ = std::move(picture);
+    PropertyChanged(kKeyPicture);
+}
+void Button::SetPictureDown(PictureRef picture) {
+    downPicture_ = std::move(picture);
+    PropertyChanged(kKeyPictureDown);
+}
+void Button::SetPictureMouseOn(PictureRef picture) {
+    mouseOnPicture_ = std::move(picture);
+    PropertyChanged(kKeyPictureMouseOn);
+}
+void Button::SetCaption(const std::wstring& caption) {
+    caption_ = caption;
+    PropertyChanged(kKeyCaption);
+}
+void Button::SetFont(FontRef font) {
+    surface_.font = std::move(font);
+    PropertyChanged(kKeyFont);
+}
+void Button::SetForeColor(ColorValue color) {
+    surface_.foreColor = color;
+    PropertyChanged(kKeyForeColor);
+}
+void Button::SetBackColor(ColorValue color) {
+    surface_.backColor = color;
+    PropertyChanged(kKeyBackColor);
+}
+
+void Button::PropertyChanged(const wchar_t* propertyName) {
+    host_.ButtonPropertyChanged(*this, propertyName);
+    Redraw();
+}
+
+std::optional<Button::Look> Button::ChosenLook() const {
+    if (downTracking_ == DownTracking::Outside)
+        return Look::MouseOn;
+    if (downTracking_ == DownTracking::Inside)
+        return Look::Down;
+    switch (mouseState_) {
+        case ButtonState::Normal:
+            return Look::Normal;
+        case ButtonState::MouseOn:
+            return Look::MouseOn;
+        case ButtonState::Down:
+            return std::nullopt;  // the first poll brings the down look
+    }
+    return std::nullopt;
+}
+
+void Button::Redraw() {
+    std::optional<Look> look = ChosenLook();
+    if (!look)
+        return;
+    Paint(*look);
+    Present();
+}
+
+void Button::PaintNormal() {
+    Paint(Look::Normal);
+    Present();
+}
+void Button::PaintMouseOn() {
+    Paint(Look::MouseOn);
+    Present();
+}
+void Button::PaintDown() {
+    Paint(Look::Down);
+    Present();
+}
+
+void Button::Paint(Look look) {
+    switch (look) {
+        case Look::Normal:
+            PaintFace(surface_, normalPicture_, FaceRelief::Raised, caption_);
+            break;
+        case Look::MouseOn:
+            PaintFace(surface_, mouseOnPicture_, FaceRelief::Raised, caption_);
+            break;
+        case Look::Down:
+            PaintFace(surface_, downPicture_, FaceRelief::Sunken, caption_);
+            break;
+    }
+}
+
+// Shown at once rather than on the next paint request, so the look is right even while a host's
+// handler keeps the thread busy.
+void Button::Present() {
+    if (!window_)
+        return;
+    WindowDc dc(window_);
+    surface_.CopyTo(dc.get());
+}
+
+bool Button::CursorOverButton() {
+    // Without a cursor position (another desktop is active) the cursor counts as elsewhere.
+    if (!GetCursorPos(&cursorPos_))
+        return false;
+    return WindowFromPoint(cursorPos_) == window_;
+}
+
+void Button::StartTimer(UINT_PTR timerId, bool& on) {
+    if (!window_)
+        return;
+    // The system lengthens 1 ms to its shortest period.
+    if (SetTimer(window_, timerId, 1, nullptr))
+        on = true;
+}
+
+void Button::StopTimer(UINT_PTR timerId, bool& on) {
+    if (window_)
+        KillTimer(window_, timerId);
+    on = false;
+}
+
+}  // namespace kestrave

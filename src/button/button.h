@@ -1,0 +1,156 @@
+// The picture button: a child window showing one of three pictures (normal, mouse on, pressed)
+// with a caption. It finds the cursor's leaving by polling the window under the cursor rather
+// than by any mouse-leave notification, and raises its events to the window that hosts it.
+#pragma once
+
+#include <windows.h>
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "button_painting.h"
+#include "font.h"
+#include "picture.h"
+#include "property_bag.h"
+
+namespace kestrave {
+
+// The class name hosts' saved form data gives the button.
+inline constexpr wchar_t kButtonClassName[] = L"Kestrave.Button";
+
+enum class ButtonState : long { Normal = 0, MouseOn = 1, Down = 2 };
+// What the last poll while Down found: no poll since the press yet, cursor off, cursor on.
+enum class DownTracking : long { Untracked = 0, Outside = 1, Inside = 2 };
+
+class Button;
+
+// The window that hosts a button: receives its events synchronously, arguments by reference.
+// `button` is 1 left, 2 right, 4 middle (for moves the sum of the buttons held); `shift` is
+// 1 Shift + 2 Ctrl + 4 Alt; `x` and `y` are twips from the button's top-left corner.
+class ButtonHost {
+  public:
+    virtual ~ButtonHost() = default;
+    virtual void ButtonClick(Button& button) = 0;
+    virtual void ButtonMouseDown(Button&, short& /*button*/, short& /*shift*/, float& /*x*/,
+                                 float& /*y*/) {}
+    virtual void ButtonMouseUp(Button&, short& /*button*/, short& /*shift*/, float& /*x*/,
+                               float& /*y*/) {}
+    virtual void ButtonMouseMove(Button&, short& /*button*/, short& /*shift*/, float& /*x*/,
+                                 float& /*y*/) {}
+    virtual void ButtonPropertyChanged(Button&, const std::wstring& /*propertyName*/) {}
+    virtual FontRef AmbientFont() = 0;  // the container's font
+    // An exception thrown by one of the handlers above while the button handled a window
+    // message: it cannot travel through the system's dispatching, so it lands here. By default
+    // it is treated as an unhandled error: its description in a message box, then the process
+    // ends. Hosts with their own top-level error handling override this.
+    virtual void ButtonEventFailed(Button& button, std::exception_ptr error);
+};
+
+class Button {
+  public:
+    // Timer ids on the button's window: the polling timer and the push timer.
+    static constexpr UINT_PTR kPollTimerId = 1;
+    static constexpr UINT_PTR kPushTimerId = 2;
+
+    // A child window of `parent` at the given pixel rectangle; `name` is the control's name
+    // (e.g. L"注册"). Throws std::system_error when the window cannot be made.
+    static std::unique_ptr<Button> Create(HWND parent, const std::wstring& name, int x, int y,
+                                          int width, int height, ButtonHost& host);
+    ~Button();
+    Button(const Button&) = delete;
+    Button& operator=(const Button&) = delete;
+
+    HWND Handle() const { return window_; }
+    const std::wstring& Name() const { return name_; }
+
+    // A newly placed button: no pictures, no caption, the host's ambient font.
+    void InitProperties();
+    // Saved form data; neither repaints nor notifies: the first painting comes with the first
+    // paint request.
+    void ReadProperties(const PropertyBag& bag);
+    void WriteProperties(PropertyBag& bag) const;
+
+    // Each write stores the value, tells the host the property's name, and repaints.
+    PictureRef Picture() const { return normalPicture_; }
+    void SetPicture(PictureRef picture);
+    PictureRef PictureDown() const { return downPicture_; }
+    void SetPictureDown(PictureRef picture);
+    PictureRef PictureMouseOn() const { return mouseOnPicture_; }
+    void SetPictureMouseOn(PictureRef picture);
+    std::wstring Caption() const { return caption_; }
+    void SetCaption(const std::wstring& caption);
+    FontRef Font() const { return surface_.font; }
+    void SetFont(FontRef font);
+    ColorValue ForeColor() const { return surface_.foreColor; }
+    void SetForeColor(ColorValue color);
+    ColorValue BackColor() const { return surface_.backColor; }
+    void SetBackColor(ColorValue color);
+
+    // Presses the button by program: the down look for two ticks of the push timer, and Click
+    // at once (delayClick false, 0) or when the press ends (true, any other value).
+    void Push(const short& delayClick);
+
+    // Paints the look of the current state; while Down and not yet polled it leaves the
+    // surface as it is.
+    void Redraw();
+    void PaintNormal();
+    void PaintMouseOn();
+    void PaintDown();
+
+    ButtonState MouseState() const { return mouseState_; }
+    DownTracking Tracking() const { return downTracking_; }
+    bool IsPolling() const { return pollTimerOn_; }
+    bool IsPushing() const { return pushTimerOn_; }
+    // What the button shows, kept between paintings.
+    const ButtonSurface& Surface() const { return surface_; }
+
+  private:
+    Button(std::wstring name, ButtonHost& host);
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT onCreate(const CREATESTRUCTW& creation);
+    LRESULT onSize(LPARAM size);
+    LRESULT onPaint();
+    LRESULT onMouseMove(WPARAM keys, LPARAM position);
+    LRESULT onButtonDown(short button, WPARAM keys, LPARAM position);
+    LRESULT onButtonUp(short button, WPARAM keys, LPARAM position);
+    LRESULT onTimer(UINT_PTR timerId);
+    LRESULT onNcDestroy();
+    void onPollTick();
+    void onPushTick();
+
+    enum class Look { Normal, MouseOn, Down };
+    std::optional<Look> ChosenLook() const;
+    void Paint(Look look);
+    void Present();
+    void PropertyChanged(const wchar_t* propertyName);
+    bool CursorOverButton();
+    void StartTimer(UINT_PTR timerId, bool& on);
+    void StopTimer(UINT_PTR timerId, bool& on);
+
+    std::wstring name_;
+    ButtonHost& host_;
+    HWND window_ = nullptr;
+    ButtonSurface surface_;
+
+    POINT cursorPos_{0, 0};
+    ButtonState mouseState_ = ButtonState::Normal;
+    DownTracking downTracking_ = DownTracking::Untracked;
+    long pushTicks_ = 0;
+    std::wstring caption_;
+    PictureRef mouseOnPicture_;
+    PictureRef downPicture_;
+    PictureRef normalPicture_;
+    short pushDelayClick_ = 0;
+
+    bool pollTimerOn_ = false;
+    bool pushTimerOn_ = false;
+    // Screen point of the last mouse move, to tell a real move from the motionless one the
+    // system sends when capture is released or windows change under a still cursor.
+    std::optional<POINT> lastMovePoint_;
+};
+
+}  // namespace kestrave
