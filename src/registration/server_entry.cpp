@@ -20,19 +20,20 @@ DWORD WINAPI RunServerExport(void* exportAddress) {
     auto serverExport = reinterpret_cast<ServerExport>(exportAddress);
     HRESULT init = OleInitialize(nullptr);
     HRESULT result = serverExport();
-    if (SUCCEEDED(init)) OleUninitialize();
+    if (SUCCEEDED(init))
+        OleUninitialize();
     return static_cast<DWORD>(result);
 }
 
 // Keeps the loader's "cannot load" dialogs away: a bad file must only give an error code.
 class QuietErrorMode {
-public:
+  public:
     QuietErrorMode() { SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_); }
     ~QuietErrorMode() { SetThreadErrorMode(old_, nullptr); }
     QuietErrorMode(const QuietErrorMode&) = delete;
     QuietErrorMode& operator=(const QuietErrorMode&) = delete;
 
-private:
+  private:
     DWORD old_ = 0;
 };
 
@@ -45,7 +46,8 @@ const wchar_t* EntryExportName(bool unregister) {
 EntryResult CallServerEntry(const std::wstring& path, bool unregister, DWORD waitLimitMs) {
     const char* exportName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
 
-    if (FindFileName(path).empty()) return {EntryOutcome::NotFound};
+    if (FindFileName(path).empty())
+        return {EntryOutcome::NotFound};
 
     ModuleHandle library;
     {
@@ -57,9 +59,9 @@ EntryResult CallServerEntry(const std::wstring& path, bool unregister, DWORD wai
         return {EntryOutcome::NotLoadable, error};
     }
 
-    auto exportAddress =
-        reinterpret_cast<void*>(GetProcAddress(library.get(), exportName));
-    if (!exportAddress) return {EntryOutcome::ExportMissing};
+    auto exportAddress = reinterpret_cast<void*>(GetProcAddress(library.get(), exportName));
+    if (!exportAddress)
+        return {EntryOutcome::ExportMissing};
 
     DWORD threadId = 0;
     KernelHandle worker(CreateThread(nullptr, 0, RunServerExport, exportAddress, 0, &threadId));

@@ -19,7 +19,9 @@ std::wstring PlaceServer(const TempFolder& folder, const std::wstring& dll,
     return path;
 }
 
-bool IsLoaded(const std::wstring& path) { return GetModuleHandleW(path.c_str()) != nullptr; }
+bool IsLoaded(const std::wstring& path) {
+    return GetModuleHandleW(path.c_str()) != nullptr;
+}
 
 TEST(CallServerEntry, RegistersAndUnregistersAWellBehavedServer) {
     TempFolder folder;

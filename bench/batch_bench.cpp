@@ -1,0 +1,330 @@
+// How much the batch engine costs per file: N copies of a well-behaved server registered three
+// ways in one run, each into its own scratch system folder:
+//   batch     RegisterAll, one bounded worker per file;
+//   regsvr32  one "regsvr32 /s" process per file, after the same copy;
+//   floor     copy + LoadLibrary + DllRegisterServer + FreeLibrary in a loop, COM set up once.
+// Usage: batch_bench.exe [N [rounds]]   (defaults 200 and 2; good_server.dll must sit next to the
+// program, where the build puts it)
+#include <ole2.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "file_lookup.h"
+#include "test_server_keys.h"
+
+namespace kestrave {
+namespace {
+
+class NoQueueDisplay : public QueueDisplay {
+  public:
+    void AppendRow(const std::wstring&) override {}
+    void RemoveRow(int) override {}
+    void ClearRows() override {}
+    int RowCount() const override { return 0; }
+    int SelectedRow() const override { return -1; }
+    void SelectRow(int) override {}
+    void ShowCount(const std::wstring&) override {}
+    std::wstring FolderCaption() const override { return {}; }
+    void SetFolderCaption(const std::wstring&) override {}
+    void SetFolderTooltip(const std::wstring&) override {}
+};
+
+class QuietHost : public BatchHost {
+  public:
+    void SetMousePointer(int) override {}
+    void HideMainWindow() override {}
+    void ShowMainWindow() override {}
+    int ShowMessage(const std::wstring& text, int style, const std::wstring&) override {
+        closingText = text;
+        closingStyle = style;
+        return IDOK;
+    }
+    std::wstring closingText;
+    int closingStyle = 0;
+};
+
+// Registering only: nothing is deleted, the system folder is System32.
+class BenchOptions : public OptionsSource {
+  public:
+    bool IsOn(OptionFlag flag) override { return flag == OptionFlag::WarnMissingSource; }
+    std::wstring TargetSubfolder() override { return kSystem32Subfolder; }
+};
+
+std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring full(path, length);
+    return full.substr(0, full.find_last_of(L'\\'));
+}
+
+double NowMs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+// One way of registering: its own sources, its own system folder and its own server names, so
+// that no way finds the work of another already done.
+struct Run {
+    std::wstring label;
+    std::wstring windowsFolder;
+    std::wstring systemFolder;  // ends with a backslash
+    std::vector<std::wstring> names;
+    std::vector<std::wstring> sources;
+};
+
+Run PrepareRun(const std::wstring& root, const std::wstring& label, const std::wstring& server,
+               int count) {
+    Run run;
+    run.label = label;
+    run.windowsFolder = root + L"\\" + label + L"-windows";
+    run.systemFolder = run.windowsFolder + kSystem32Subfolder;
+    const std::wstring sourceFolder = root + L"\\" + label + L"-sources";
+    CreateDirectoryW(run.windowsFolder.c_str(), nullptr);
+    CreateDirectoryW(run.systemFolder.c_str(), nullptr);
+    CreateDirectoryW(sourceFolder.c_str(), nullptr);
+    for (int i = 0; i < count; ++i) {
+        wchar_t name[64];
+        swprintf(name, 64, L"bench_%ls_%04d.ocx", label.c_str(), i);
+        run.names.push_back(name);
+        run.sources.push_back(sourceFolder + L"\\" + name);
+        CopyFileW(server.c_str(), run.sources.back().c_str(), FALSE);
+    }
+    return run;
+}
+
+int CountRegistered(const Run& run) {
+    int registered = 0;
+    for (const std::wstring& name : run.names) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name).c_str(), 0, KEY_READ,
+                          &key) == ERROR_SUCCESS) {
+            ++registered;
+            RegCloseKey(key);
+        }
+    }
+    return registered;
+}
+
+void Unregister(const Run& run) {
+    for (const std::wstring& name : run.names) {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name).c_str());
+    }
+}
+
+double TimeBatch(const Run& run, bool& reportedSuccess) {
+    NoQueueDisplay display;
+    ServerList list(display);
+    for (size_t i = 0; i < run.names.size(); ++i) {
+        list.Append(run.names[i], run.sources[i], run.sources[i]);
+    }
+    SetEnvironmentVariableW(L"windir", run.windowsFolder.c_str());
+    BenchOptions options;
+    QuietHost host;
+    const double start = NowMs();
+    RegisterAll(list, options, host);
+    const double elapsed = NowMs() - start;
+    reportedSuccess = host.closingStyle == 64;
+    return elapsed;
+}
+
+double TimeRegsvr32(const Run& run) {
+    const double start = NowMs();
+    for (size_t i = 0; i < run.names.size(); ++i) {
+        const std::wstring systemCopy = run.systemFolder + run.names[i];
+        if (FindFileName(systemCopy).empty()) {
+            CopyFileW(run.sources[i].c_str(), systemCopy.c_str(), TRUE);
+        }
+        std::wstring commandLine = L"regsvr32.exe /s \"" + systemCopy + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &startup, &process)) {
+            std::fprintf(stderr, "regsvr32 could not be started: %lu\n", GetLastError());
+            continue;
+        }
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return NowMs() - start;
+}
+
+double TimeFloor(const Run& run) {
+    using ServerExport = HRESULT(STDAPICALLTYPE*)();
+    const double start = NowMs();
+    HRESULT init = OleInitialize(nullptr);
+    for (size_t i = 0; i < run.names.size(); ++i) {
+        const std::wstring systemCopy = run.systemFolder + run.names[i];
+        if (FindFileName(systemCopy).empty()) {
+            CopyFileW(run.sources[i].c_str(), systemCopy.c_str(), TRUE);
+        }
+        HMODULE library =
+            LoadLibraryExW(systemCopy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (!library)
+            continue;
+        auto entry = reinterpret_cast<ServerExport>(
+            reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
+        if (entry)
+            entry();
+        FreeLibrary(library);
+    }
+    if (SUCCEEDED(init))
+        OleUninitialize();
+    return NowMs() - start;
+}
+
+double Fastest(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
+
+std::string RoundTimes(const std::vector<double>& values) {
+    std::string text;
+    for (double value : values) {
+        char item[32];
+        std::snprintf(item, sizeof item, "%s%.0f", text.empty() ? "" : " ", value);
+        text += item;
+    }
+    return text;
+}
+
+// Each round gets fresh files, names and folders, and leaves nothing registered behind.
+template <typename Register>
+double TimedRound(const std::wstring& root, const std::wstring& label, const std::wstring& server,
+                  int count, Register registerAll, int& registered) {
+    Run run = PrepareRun(root, label, server, count);
+    const double elapsed = registerAll(run);
+    registered = CountRegistered(run);
+    Unregister(run);
+    RemoveTree(run.windowsFolder);
+    return elapsed;
+}
+
+int Bench(int count, int rounds) {
+    const std::wstring server = ProgramFolder() + L"\\good_server.dll";
+    if (FindFileName(server).empty()) {
+        std::fprintf(stderr, "good_server.dll is not next to the program\n");
+        return 2;
+    }
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring root =
+        std::wstring(temp) + L"kestrave-bench-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(root.c_str(), nullptr);
+
+    bool batchReportedSuccess = true;
+    auto batch = [&batchReportedSuccess](const Run& run) {
+        bool reported = false;
+        const double elapsed = TimeBatch(run, reported);
+        batchReportedSuccess = batchReportedSuccess && reported;
+        return elapsed;
+    };
+
+    // The first load of a library and of COM costs what no later file pays; pay it up front.
+    int ignored = 0;
+    TimedRound(root, L"warmup", server, 3, batch, ignored);
+    TimedRound(root, L"warmupfloor", server, 3, TimeFloor, ignored);
+
+    // The machine is shared: batch and floor take turns, and each is judged by its fastest round,
+    // the one least disturbed by others.
+    std::vector<double> batchTimes, floorTimes;
+    bool allRegistered = true;
+    for (int round = 1; round <= rounds; ++round) {
+        int registered = 0;
+        batchTimes.push_back(
+            TimedRound(root, L"batch" + std::to_wstring(round), server, count, batch, registered));
+        allRegistered = allRegistered && registered == count;
+        floorTimes.push_back(TimedRound(root, L"floor" + std::to_wstring(round), server, count,
+                                        TimeFloor, registered));
+        allRegistered = allRegistered && registered == count;
+    }
+    int regsvr32Registered = 0;
+    const double regsvr32Ms =
+        TimedRound(root, L"regsvr32", server, count, TimeRegsvr32, regsvr32Registered);
+    RemoveTree(root);
+
+    const double batchMs = Fastest(batchTimes);
+    const double floorMs = Fastest(floorTimes);
+    std::printf(
+        "Registering %d copies of good_server.dll (copy into the system folder + register)\n",
+        count);
+    std::printf("  batch engine (RegisterAll)   %8.1f ms  %7.3f ms/file  (best of %d rounds: %s)\n",
+                batchMs, batchMs / count, rounds, RoundTimes(batchTimes).c_str());
+    std::printf("  regsvr32 /s, one per file    %8.1f ms  %7.3f ms/file  (one round)\n", regsvr32Ms,
+                regsvr32Ms / count);
+    std::printf("  floor (one thread, COM once) %8.1f ms  %7.3f ms/file  (best of %d rounds: %s)\n",
+                floorMs, floorMs / count, rounds, RoundTimes(floorTimes).c_str());
+    std::printf("  regsvr32 / batch = %.1fx   (target: at least 50x)\n", regsvr32Ms / batchMs);
+    std::printf("  batch / floor    = %.2fx   (target: at most 1.2x)\n", batchMs / floorMs);
+    if (!allRegistered || !batchReportedSuccess || regsvr32Registered != count) {
+        std::printf("  WARNING: not every file was registered (regsvr32: %d/%d)%s\n",
+                    regsvr32Registered, count,
+                    batchReportedSuccess ? "" : "; the batch did not report success");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace kestrave
+
+constexpr int kLoadsPerProcess = 1000;
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 200;
+    int rounds = argc > 2 ? std::atoi(argv[2]) : 2;
+    if (count < 1 || rounds < 1 || count > kLoadsPerProcess / 2) {
+        std::fprintf(stderr,
+                     "usage: batch_bench [files, 1 to %d, default 200] [rounds, default 2]\n",
+                     kLoadsPerProcess / 2);
+        return 2;
+    }
+    // The test server's static runtime takes a thread-local slot at every load and never gives
+    // it back; a process has about 1080 of them, and running out aborts it.
+    const int roundsThatFit = std::max(1, (kLoadsPerProcess / count - 1) / 2);
+    if (rounds > roundsThatFit) {
+        std::fprintf(stderr, "%d rounds of %d files would load the server too often; running %d\n",
+                     rounds, count, roundsThatFit);
+        rounds = roundsThatFit;
+    }
+    try {
+        return kestrave::Bench(count, rounds);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "benchmark stopped: %s\n", error.what());
+        return 3;
+    }
+}

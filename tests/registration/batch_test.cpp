@@ -1,0 +1,733 @@
+#include "batch.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "batch_report.h"
+#include "handles.h"
+#include "messages.h"
+#include "system_error.h"
+#include "test_folder.h"
+#include "test_server_keys.h"
+
+namespace kestrave {
+namespace {
+
+using testing::CopyOrFail;
+using testing::FileExists;
+using testing::ReadWholeFile;
+using testing::TempFolder;
+using testing::TestServerPath;
+
+constexpr DWORD kShortWaitMs = 300;
+constexpr wchar_t kAllRegistered[] = L"所有控件已经注册完毕!";
+constexpr wchar_t kAllUnregistered[] = L"所有控件已经卸载完毕!";
+
+// "prefix: system text", or the prefix alone when the system has no text for the code.
+std::wstring WithSystemText(const std::wstring& prefix, DWORD code) {
+    std::wstring text = SystemErrorText(code);
+    return text.empty() ? prefix : prefix + L": " + text;
+}
+
+std::wstring RegistrationFailed(const std::wstring& path, const std::wstring& reason) {
+    return L"注意:有以下1个控件注册失败\r\n\r\n" + path + L" (" + reason + L")\r\n";
+}
+
+std::wstring SourcesKept(const std::wstring& line) {
+    return L"以下原文件没有删除:\r\n" + line + L"\r\n";
+}
+
+class NoQueueDisplay : public QueueDisplay {
+  public:
+    void AppendRow(const std::wstring&) override {}
+    void RemoveRow(int) override {}
+    void ClearRows() override {}
+    int RowCount() const override { return 0; }
+    int SelectedRow() const override { return -1; }
+    void SelectRow(int) override {}
+    void ShowCount(const std::wstring&) override {}
+    std::wstring FolderCaption() const override { return {}; }
+    void SetFolderCaption(const std::wstring&) override {}
+    void SetFolderTooltip(const std::wstring&) override {}
+};
+
+struct ShownMessage {
+    std::wstring text;
+    int style = 0;
+    std::wstring title;
+};
+
+class RecordingHost : public BatchHost {
+  public:
+    void SetMousePointer(int pointer) override {
+        events.push_back(L"pointer " + std::to_wstring(pointer));
+    }
+    void HideMainWindow() override { events.push_back(L"hide"); }
+    void ShowMainWindow() override { events.push_back(L"show"); }
+    int ShowMessage(const std::wstring& text, int style, const std::wstring& title) override {
+        events.push_back(L"message");
+        messages.push_back({text, style, title});
+        return IDOK;
+    }
+
+    // The closing message, which every run that had work shows exactly once.
+    ShownMessage Closing() const {
+        EXPECT_EQ(messages.size(), 1u);
+        return messages.empty() ? ShownMessage{} : messages.back();
+    }
+
+    std::vector<std::wstring> events;
+    std::vector<ShownMessage> messages;
+};
+
+class FakeOptions : public OptionsSource {
+  public:
+    bool IsOn(OptionFlag flag) override {
+        reads.push_back(L"flag " + std::to_wstring(static_cast<int>(flag)));
+        switch (flag) {
+            case OptionFlag::DeleteAfterRegister:
+                return deleteAfterRegister;
+            case OptionFlag::DeleteAfterUnregister:
+                return deleteAfterUnregister;
+            case OptionFlag::WarnMissingSource:
+                return warnMissingSource;
+            default:
+                return true;
+        }
+    }
+    std::wstring TargetSubfolder() override {
+        reads.push_back(L"subfolder");
+        return subfolder;
+    }
+
+    bool deleteAfterRegister = false;
+    bool deleteAfterUnregister = true;
+    bool warnMissingSource = true;
+    std::wstring subfolder = kSystem32Subfolder;
+    std::vector<std::wstring> reads;
+};
+
+// One command's world: a queue, the window side and the options it reads.
+struct Scene {
+    NoQueueDisplay display;
+    ServerList list{display};
+    RecordingHost host;
+    FakeOptions options;
+};
+
+// windir points at a scratch Windows folder with System32 and System; sources live in another
+// scratch folder. Every test server name used is unregistered at the end.
+class BatchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t saved[MAX_PATH];
+        DWORD length = GetEnvironmentVariableW(L"windir", saved, MAX_PATH);
+        hadWindir_ = length > 0 && length < MAX_PATH;
+        if (hadWindir_)
+            savedWindir_ = saved;
+        testing::MakeFolder(windows_ / L"System32");
+        testing::MakeFolder(windows_ / L"System");
+        SetEnvironmentVariableW(L"windir", windows_.Path().c_str());
+    }
+
+    void TearDown() override {
+        SetEnvironmentVariableW(L"windir", hadWindir_ ? savedWindir_.c_str() : nullptr);
+        for (const std::wstring& name : serverNames_) {
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name).c_str());
+        }
+    }
+
+    std::wstring SystemCopy(const std::wstring& name) const {
+        return windows_ / (L"System32\\" + name);
+    }
+    std::wstring Source(const std::wstring& name) const { return sources_ / name; }
+
+    // Places a copy of a test server in the sources folder under `name` and queues it.
+    std::wstring Queue(ServerList& list, const std::wstring& dll, const std::wstring& name) {
+        std::wstring path = Source(name);
+        CopyOrFail(TestServerPath(dll), path);
+        serverNames_.push_back(name);
+        list.Append(name, path, path);
+        return path;
+    }
+    std::wstring QueueMissing(ServerList& list, const std::wstring& name) {
+        std::wstring path = Source(name);
+        list.Append(name, path, path);
+        return path;
+    }
+    // A copy that is already in the system folder, registered when it can be.
+    std::wstring PlaceRegistered(const std::wstring& dll, const std::wstring& name) {
+        std::wstring path = SystemCopy(name);
+        CopyOrFail(TestServerPath(dll), path);
+        serverNames_.push_back(name);
+        CallServerEntry(path, false, kShortWaitMs);
+        return path;
+    }
+    bool IsRegistered(const std::wstring& name) const {
+        return testing::RegistryKeyExists(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name));
+    }
+    void Remember(const std::wstring& name) { serverNames_.push_back(name); }
+
+    TempFolder windows_;
+    TempFolder sources_;
+
+  private:
+    std::vector<std::wstring> serverNames_;
+    std::wstring savedWindir_;
+    bool hadWindir_ = false;
+};
+
+// Held open as another program would hold it: `share` says what others may still do.
+FileHandle HoldOpen(const std::wstring& path, DWORD share) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(file) << "could not hold the file open: " << GetLastError();
+    return file;
+}
+
+// ---- The report texts, composed without any window ----
+
+TEST(BatchReport, JoinsTheBlocksOfARegisteringRunInOrder) {
+    RegisterSummary summary;
+    summary.registeredCount = 1;
+    summary.missingSources = {L"C:\\a\\gone.ocx"};
+    summary.failures = {{L"C:\\a\\bad.ocx", L"缺少入口 DllRegisterServer"}};
+    summary.keptSources = {{L"C:\\a\\bad.ocx", L""}, {L"C:\\a\\busy.ocx", L"无法删除: x"}};
+
+    ClosingMessage message = RegisterClosingMessage(summary);
+    EXPECT_EQ(message.style, kStyleExclamation);
+    EXPECT_EQ(message.text,
+              L"注意:有以下1个控件注册不了,其他控件注册完毕!\r\n\r\n"
+              L"C:\\a\\gone.ocx\r\n\r\n原因:控件原文件丢失"
+              L"\r\n\r\n"
+              L"注意:有以下1个控件注册失败\r\n\r\n"
+              L"C:\\a\\bad.ocx (缺少入口 DllRegisterServer)\r\n"
+              L"\r\n\r\n"
+              L"以下原文件没有删除:\r\n"
+              L"C:\\a\\bad.ocx\r\nC:\\a\\busy.ocx (无法删除: x)\r\n");
+
+    // Nothing registered: the warning does not claim the others were.
+    summary.registeredCount = 0;
+    const std::wstring warning =
+        L"注意:有以下1个控件注册不了\r\n\r\nC:\\a\\gone.ocx\r\n\r\n原因:控件原文件丢失";
+    EXPECT_EQ(MissingSourceWarning(summary.missingSources, false), warning);
+    EXPECT_EQ(RegisterClosingMessage(summary).text.substr(0, warning.size() + 4),
+              warning + L"\r\n\r\n");
+
+    // Missing sources alone, unwarned, end with the plain completion message.
+    summary.warnMissingSource = false;
+    summary.failures.clear();
+    summary.keptSources.clear();
+    EXPECT_EQ(RegisterClosingMessage(summary).text, kAllRegistered);
+    EXPECT_EQ(RegisterClosingMessage(summary).style, kStyleInformation);
+}
+
+TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
+    std::vector<UnfinishedFile> files;
+    std::wstring twelveLines;
+    for (int i = 1; i <= 13; ++i) {
+        files.push_back({L"C:\\s\\f" + std::to_wstring(i) + L".ocx", L"r"});
+        if (i <= 12)
+            twelveLines += files.back().path + L" (r)\r\n";
+    }
+    for (size_t count : {12u, 13u}) {
+        SCOPED_TRACE(count);
+        std::vector<UnfinishedFile> listed(files.begin(), files.begin() + count);
+        const std::wstring dots = count > 12 ? L"......\r\n" : L"";
+        const std::wstring n = std::to_wstring(count);
+
+        EXPECT_EQ(RegistrationFailureList(listed),
+                  L"注意:有以下" + n + L"个控件注册失败\r\n\r\n" + twelveLines + dots);
+        EXPECT_EQ(KeptSourceList(listed), L"以下原文件没有删除:\r\n" + twelveLines + dots);
+
+        UnregisterSummary unregistered{listed, true};
+        EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
+                  L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots +
+                      L"\r\n这些文件没有删除.");
+        unregistered.failedFilesWereToBeDeleted = false;
+        EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
+                  L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots);
+    }
+    ClosingMessage allDone = UnregisterClosingMessage({});
+    EXPECT_EQ(allDone.text, kAllUnregistered);
+    EXPECT_EQ(allDone.style, kStyleInformation);
+}
+
+TEST(BatchReport, NamesEachReasonWithTheSystemsText) {
+    // A code with the customer bit set: the system has no text for it.
+    const HRESULT privateCode = static_cast<HRESULT>(0xA0041234);
+    ASSERT_TRUE(SystemErrorText(static_cast<DWORD>(privateCode)).empty());
+
+    struct Case {
+        EntryResult result;
+        bool unregister;
+        std::wstring reason;
+    } cases[] = {
+        {{EntryOutcome::Finished, ERROR_SUCCESS, S_OK}, false, L""},
+        {{EntryOutcome::Finished, ERROR_SUCCESS, S_FALSE}, true, L""},
+        {{EntryOutcome::Finished, ERROR_SUCCESS, E_ACCESSDENIED},
+         false,
+         WithSystemText(L"返回错误 0x80070005", static_cast<DWORD>(E_ACCESSDENIED))},
+        {{EntryOutcome::Finished, ERROR_SUCCESS, privateCode}, false, L"返回错误 0xA0041234"},
+        {{EntryOutcome::NotLoadable, ERROR_BAD_EXE_FORMAT},
+         false,
+         L"无法加载: " + SystemErrorText(ERROR_BAD_EXE_FORMAT)},
+        {{EntryOutcome::ExportMissing}, false, L"缺少入口 DllRegisterServer"},
+        {{EntryOutcome::ExportMissing}, true, L"缺少入口 DllUnregisterServer"},
+        {{EntryOutcome::WorkerNotStarted, ERROR_NOT_ENOUGH_MEMORY},
+         false,
+         L"无法启动线程: " + SystemErrorText(ERROR_NOT_ENOUGH_MEMORY)},
+        {{EntryOutcome::TimedOut}, true, L"超过10秒未完成,已终止"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EntryFailureReason(c.result, c.unregister), c.reason);
+    }
+    EXPECT_EQ(CopyFailureReason(ERROR_ACCESS_DENIED),
+              L"无法复制到系统文件夹: " + SystemErrorText(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(DeleteFailureReason(ERROR_SHARING_VIOLATION),
+              L"无法删除: " + SystemErrorText(ERROR_SHARING_VIOLATION));
+}
+
+// ---- The commands, run for real ----
+
+TEST_F(BatchTest, AnEmptyQueueDoesNothingAtAll) {
+    Scene scene;
+    RegisterAll(scene.list, scene.options, scene.host);
+    UnregisterAll(scene.list, scene.options, scene.host);
+    EXPECT_TRUE(scene.host.events.empty());
+    EXPECT_TRUE(scene.options.reads.empty());
+}
+
+TEST_F(BatchTest, DefaultOptionsRegisterCopiesThenUnregisterAndDeleteThem) {
+    NoQueueDisplay display;
+    ServerList list(display);
+    RecordingHost host;
+    Options options;  // never opened: the defaults
+    Queue(list, L"good_server.dll", L"batch_default_a.ocx");
+    Queue(list, L"good_server.dll", L"batch_default_b.dll");
+    const auto namesBefore = list.FileNames();
+    const auto pathsBefore = list.FullPaths();
+
+    RegisterAll(list, options, host);
+
+    for (const wchar_t* name : {L"batch_default_a.ocx", L"batch_default_b.dll"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(ReadWholeFile(SystemCopy(name)),
+                  ReadWholeFile(TestServerPath(L"good_server.dll")));
+        EXPECT_TRUE(IsRegistered(name));
+        EXPECT_TRUE(FileExists(Source(name))) << "sources stay unless asked";
+    }
+    EXPECT_EQ(host.events, (std::vector<std::wstring>{L"pointer 11", L"hide", L"message", L"show",
+                                                      L"pointer 1"}));
+    ShownMessage registered = host.Closing();
+    EXPECT_EQ(registered.text, kAllRegistered);
+    EXPECT_EQ(registered.style, kStyleInformation);
+    EXPECT_EQ(registered.title, kMessageTitle);
+
+    RecordingHost secondHost;
+    UnregisterAll(list, options, secondHost);
+
+    for (const wchar_t* name : {L"batch_default_a.ocx", L"batch_default_b.dll"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(IsRegistered(name));
+        EXPECT_FALSE(FileExists(SystemCopy(name))) << "the copy goes after unregistering";
+        EXPECT_TRUE(FileExists(Source(name))) << "unregistering never touches sources";
+    }
+    EXPECT_EQ(secondHost.events, host.events);
+    ShownMessage unregistered = secondHost.Closing();
+    EXPECT_EQ(unregistered.text, kAllUnregistered);
+    EXPECT_EQ(unregistered.style, kStyleInformation);
+    EXPECT_EQ(unregistered.title, kMessageTitle);
+
+    EXPECT_EQ(list.FileNames(), namesBefore);
+    EXPECT_EQ(list.FullPaths(), pathsBefore);
+}
+
+TEST_F(BatchTest, ReadsEachOptionWhenItIsDueAndUsesTheChosenSubfolder) {
+    Scene scene;
+    scene.options.subfolder = kSystemSubfolder;
+    scene.options.deleteAfterUnregister = false;
+    Queue(scene.list, L"good_server.dll", L"batch_reads_a.ocx");
+    QueueMissing(scene.list, L"batch_reads_gone.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_reads_b.ocx");
+
+    RegisterAll(scene.list, scene.options, scene.host);
+    EXPECT_EQ(scene.options.reads,
+              (std::vector<std::wstring>{L"subfolder", L"flag 0", L"flag 0", L"flag 3"}));
+    EXPECT_TRUE(FileExists(windows_ / L"System\\batch_reads_a.ocx"));
+    EXPECT_FALSE(FileExists(SystemCopy(L"batch_reads_a.ocx")));
+
+    scene.options.reads.clear();
+    UnregisterAll(scene.list, scene.options, scene.host);
+    // The name without a system copy is passed over without a read.
+    EXPECT_EQ(scene.options.reads, (std::vector<std::wstring>{L"subfolder", L"flag 1", L"flag 1"}));
+    EXPECT_FALSE(IsRegistered(L"batch_reads_b.ocx"));
+    EXPECT_TRUE(FileExists(windows_ / L"System\\batch_reads_b.ocx")) << "deleting was off";
+}
+
+TEST_F(BatchTest, WarnsOfMissingSourcesAsConfigured) {
+    struct Case {
+        const char* what;
+        int missing;
+        bool goodEntry;
+        bool warn;
+    } cases[] = {
+        {"all missing", 3, false, true},       {"twelve missing", 12, false, true},
+        {"thirteen missing", 13, false, true}, {"some missing", 2, true, true},
+        {"warning off", 2, true, false},
+    };
+    int caseNumber = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring prefix = L"batch_missing" + std::to_wstring(++caseNumber) + L"_";
+        Scene scene;
+        scene.options.warnMissingSource = c.warn;
+        std::wstring listed;
+        for (int i = 0; i < c.missing; ++i) {
+            std::wstring path = QueueMissing(scene.list, prefix + std::to_wstring(i) + L".ocx");
+            if (i < 12)
+                listed += path + L"\r\n";
+            if (i == 0 && c.goodEntry)
+                Queue(scene.list, L"good_server.dll", prefix + L"good.ocx");
+        }
+        if (c.missing > 12)
+            listed += L"......\r\n";
+
+        RegisterAll(scene.list, scene.options, scene.host);
+
+        ShownMessage message = scene.host.Closing();
+        if (!c.warn) {
+            EXPECT_EQ(message.text, kAllRegistered);
+            EXPECT_EQ(message.style, kStyleInformation);
+        } else {
+            std::wstring othersDone = c.goodEntry ? L",其他控件注册完毕!" : L"";
+            EXPECT_EQ(message.text, L"注意:有以下" + std::to_wstring(c.missing) +
+                                        L"个控件注册不了" + othersDone + L"\r\n\r\n" + listed +
+                                        L"\r\n原因:控件原文件丢失");
+            EXPECT_EQ(message.style, kStyleExclamation);
+        }
+        EXPECT_FALSE(FileExists(SystemCopy(prefix + L"0.ocx")));
+        EXPECT_EQ(IsRegistered(prefix + L"good.ocx"), c.goodEntry);
+    }
+}
+
+TEST_F(BatchTest, ASourceRenamedInLetterCaseOnlyCountsAsMissing) {
+    Scene scene;
+    CopyOrFail(TestServerPath(L"good_server.dll"), Source(L"batch_case.ocx"));
+    std::wstring queuedPath = Source(L"Batch_Case.ocx");
+    scene.list.Append(L"Batch_Case.ocx", queuedPath, queuedPath);
+    Remember(L"batch_case.ocx");
+
+    RegisterAll(scene.list, scene.options, scene.host);
+
+    EXPECT_EQ(scene.host.Closing().text,
+              L"注意:有以下1个控件注册不了\r\n\r\n" + queuedPath + L"\r\n\r\n原因:控件原文件丢失");
+    EXPECT_FALSE(IsRegistered(L"batch_case.ocx"));
+}
+
+// Each way a present source can fail to register is named with its reason, and the batch goes
+// on with the next file.
+TEST_F(BatchTest, ReportsEachFileThatWasNotRegisteredAndGoesOn) {
+    struct Case {
+        const char* what;
+        // Queues the troubled entry; may hold files open until the run is over.
+        std::function<std::wstring(ServerList&, std::vector<FileHandle>&)> queue;
+        std::wstring reason;
+    };
+    const std::string hiddenContent = "someone else's file";
+    Case cases[] = {
+        {"the export reports a failure",
+         [this](ServerList& list, auto&) {
+             return Queue(list, L"failing_server.dll", L"batch_fails.ocx");
+         },
+         WithSystemText(L"返回错误 0x80070005", static_cast<DWORD>(E_ACCESSDENIED))},
+        {"the export overruns the limit",
+         [this](ServerList& list, auto&) {
+             return Queue(list, L"slow_server.dll", L"batch_slow.ocx");
+         },
+         L"超过10秒未完成,已终止"},
+        {"the file is no library",
+         [this](ServerList& list, auto&) {
+             std::wstring path = Source(L"batch_text.ocx");
+             testing::WriteTextFile(path, "not a library");
+             list.Append(L"batch_text.ocx", path, path);
+             return path;
+         },
+         L"无法加载: " + SystemErrorText(ERROR_BAD_EXE_FORMAT)},
+        {"a hidden file of that name is in the system folder",
+         [this, &hiddenContent](ServerList& list, auto&) {
+             std::wstring hidden = SystemCopy(L"batch_hidden.ocx");
+             testing::WriteTextFile(hidden, hiddenContent);
+             SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+             return Queue(list, L"good_server.dll", L"batch_hidden.ocx");
+         },
+         L"无法复制到系统文件夹: " + SystemErrorText(ERROR_FILE_EXISTS)},
+        {"the system copy is held open without sharing",
+         [this](ServerList& list, std::vector<FileHandle>& held) {
+             CopyOrFail(TestServerPath(L"good_server.dll"), SystemCopy(L"batch_locked.ocx"));
+             held.push_back(HoldOpen(SystemCopy(L"batch_locked.ocx"), 0));
+             return Queue(list, L"good_server.dll", L"batch_locked.ocx");
+         },
+         L"无法加载: " + SystemErrorText(ERROR_SHARING_VIOLATION)},
+    };
+    int caseNumber = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        std::vector<FileHandle> held;
+        std::wstring troubled = c.queue(scene.list, held);
+        const std::wstring after = L"batch_after" + std::to_wstring(++caseNumber) + L".ocx";
+        Queue(scene.list, L"good_server.dll", after);
+
+        RegisterAll(scene.list, scene.options, scene.host, kShortWaitMs);
+        held.clear();
+
+        ShownMessage message = scene.host.Closing();
+        EXPECT_EQ(message.text, RegistrationFailed(troubled, c.reason));
+        EXPECT_EQ(message.style, kStyleExclamation);
+        EXPECT_EQ(message.title, kMessageTitle);
+        EXPECT_TRUE(IsRegistered(after)) << "the batch goes on after a failure";
+        EXPECT_TRUE(FileExists(troubled));
+    }
+    EXPECT_EQ(ReadWholeFile(SystemCopy(L"batch_hidden.ocx")), hiddenContent)
+        << "a file in the way is never replaced";
+    EXPECT_FALSE(IsRegistered(L"batch_hidden.ocx"));
+}
+
+// With deleting after registering on, a source goes only when the system folder holds the same
+// bytes and they were registered.
+TEST_F(BatchTest, DeletesASourceOnlyWhenItsRegisteredCopyIsInTheSystemFolder) {
+    const std::string goodBytes = ReadWholeFile(TestServerPath(L"good_server.dll"));
+    // The same server with something after its image: another version as far as bytes go.
+    const std::string olderBytes = goodBytes + "older build";
+    auto writeSystemCopy = [](const std::wstring& path, const std::string& bytes) {
+        testing::WriteTextFile(path, bytes);
+    };
+
+    struct Outcome {
+        std::wstring text;
+        bool sourceKept;
+        bool registered;
+        std::string systemBytes;  // what the system copy must hold afterwards
+    };
+    struct Case {
+        const char* what;
+        std::wstring name;
+        std::function<Outcome(ServerList&, std::vector<FileHandle>&)> run;
+    };
+    Case cases[] = {
+        {"copied and registered", L"batch_del_fresh.ocx",
+         [&](ServerList& list, auto&) {
+             Queue(list, L"good_server.dll", L"batch_del_fresh.ocx");
+             return Outcome{kAllRegistered, false, true, goodBytes};
+         }},
+        {"an identical copy was there", L"batch_del_same.ocx",
+         [&](ServerList& list, auto&) {
+             writeSystemCopy(SystemCopy(L"batch_del_same.ocx"), goodBytes);
+             Queue(list, L"good_server.dll", L"batch_del_same.ocx");
+             return Outcome{kAllRegistered, false, true, goodBytes};
+         }},
+        {"an older, different copy was there", L"batch_del_older.ocx",
+         [&](ServerList& list, auto&) {
+             writeSystemCopy(SystemCopy(L"batch_del_older.ocx"), olderBytes);
+             std::wstring source = Queue(list, L"good_server.dll", L"batch_del_older.ocx");
+             return Outcome{SourcesKept(source), true, true, olderBytes};
+         }},
+        {"the registration failed", L"batch_del_fails.ocx",
+         [&](ServerList& list, auto&) {
+             std::wstring source = Queue(list, L"failing_server.dll", L"batch_del_fails.ocx");
+             std::wstring reason =
+                 WithSystemText(L"返回错误 0x80070005", static_cast<DWORD>(E_ACCESSDENIED));
+             return Outcome{RegistrationFailed(source, reason) + L"\r\n\r\n" + SourcesKept(source),
+                            true, false, ReadWholeFile(TestServerPath(L"failing_server.dll"))};
+         }},
+        {"the queued file is the system copy itself", L"batch_del_itself.ocx",
+         [&](ServerList& list, auto&) {
+             std::wstring path = SystemCopy(L"batch_del_itself.ocx");
+             CopyOrFail(TestServerPath(L"good_server.dll"), path);
+             list.Append(L"batch_del_itself.ocx", path, path);
+             return Outcome{SourcesKept(path), true, true, goodBytes};
+         }},
+        {"the source is in use", L"batch_del_busy.ocx",
+         [&](ServerList& list, std::vector<FileHandle>& held) {
+             std::wstring source = Queue(list, L"good_server.dll", L"batch_del_busy.ocx");
+             held.push_back(HoldOpen(source, FILE_SHARE_READ));
+             return Outcome{SourcesKept(source + L" (无法删除: " +
+                                        SystemErrorText(ERROR_SHARING_VIOLATION) + L")"),
+                            true, true, goodBytes};
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Remember(c.name);
+        Scene scene;
+        scene.options.deleteAfterRegister = true;
+        std::vector<FileHandle> held;
+        Outcome expected = c.run(scene.list, held);
+        const std::wstring source = scene.list.FullPaths().front();
+
+        RegisterAll(scene.list, scene.options, scene.host, kShortWaitMs);
+        held.clear();
+
+        ShownMessage message = scene.host.Closing();
+        EXPECT_EQ(message.text, expected.text);
+        EXPECT_EQ(message.style,
+                  expected.text == kAllRegistered ? kStyleInformation : kStyleExclamation);
+        EXPECT_EQ(FileExists(source), expected.sourceKept);
+        EXPECT_EQ(ReadWholeFile(SystemCopy(c.name)), expected.systemBytes)
+            << "a system copy that is there is registered unchanged";
+        EXPECT_EQ(IsRegistered(c.name), expected.registered);
+    }
+}
+
+TEST_F(BatchTest, TheSameFileTwiceIsDeletedOnceThenMissing) {
+    Scene scene;
+    scene.options.deleteAfterRegister = true;
+    std::wstring source = Queue(scene.list, L"good_server.dll", L"batch_twice.ocx");
+    scene.list.Append(L"batch_twice.ocx", source, source);
+
+    RegisterAll(scene.list, scene.options, scene.host);
+
+    EXPECT_EQ(scene.host.Closing().text, L"注意:有以下1个控件注册不了,其他控件注册完毕!\r\n\r\n" +
+                                             source + L"\r\n\r\n原因:控件原文件丢失");
+    EXPECT_FALSE(FileExists(source));
+    EXPECT_TRUE(FileExists(SystemCopy(L"batch_twice.ocx")));
+    EXPECT_TRUE(IsRegistered(L"batch_twice.ocx"));
+    EXPECT_EQ(scene.list.Count(), 2) << "the queue keeps the deleted source";
+}
+
+// A system copy goes only once it has been unregistered: a copy whose unregistration failed
+// stays, with its registration, and is reported.
+TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
+    struct Case {
+        const char* what;
+        std::wstring name;
+        const wchar_t* dll;  // null: no system copy at all
+        bool deleteAfterUnregister;
+        bool copyInUse;
+        std::wstring reason;  // empty: unregistered (and deleted when asked)
+        bool copyRemains;
+    };
+    Case cases[] = {
+        {"unregistered, deleting off", L"batch_un_keep.ocx", L"good_server.dll", false, false, L"",
+         true},
+        {"no system copy", L"batch_un_none.ocx", nullptr, true, false, L"", false},
+        {"the export reports a failure", L"batch_un_fails.ocx", L"failing_server.dll", true, false,
+         WithSystemText(L"返回错误 0x80070005", static_cast<DWORD>(E_ACCESSDENIED)), true},
+        {"no DllUnregisterServer", L"batch_un_ro.ocx", L"register_only_server.dll", true, false,
+         L"缺少入口 DllUnregisterServer", true},
+        {"the export overruns the limit", L"batch_un_slow.ocx", L"slow_server.dll", false, false,
+         L"超过10秒未完成,已终止", true},
+        {"the copy is in use", L"batch_un_busy.ocx", L"good_server.dll", true, true,
+         L"无法删除: " + SystemErrorText(ERROR_SHARING_VIOLATION), true},
+    };
+    int caseNumber = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        scene.options.deleteAfterUnregister = c.deleteAfterUnregister;
+        std::vector<FileHandle> held;
+        std::wstring systemCopy = SystemCopy(c.name);
+        if (c.dll)
+            PlaceRegistered(c.dll, c.name);
+        if (c.copyInUse)
+            held.push_back(HoldOpen(systemCopy, FILE_SHARE_READ));
+        QueueMissing(scene.list, c.name);  // unregistering never looks at sources
+        const std::wstring after = L"batch_un_after" + std::to_wstring(++caseNumber) + L".ocx";
+        PlaceRegistered(L"good_server.dll", after);
+        QueueMissing(scene.list, after);
+
+        UnregisterAll(scene.list, scene.options, scene.host, kShortWaitMs);
+        held.clear();
+
+        ShownMessage message = scene.host.Closing();
+        if (c.reason.empty()) {
+            EXPECT_EQ(message.text, kAllUnregistered);
+            EXPECT_EQ(message.style, kStyleInformation);
+        } else {
+            std::wstring note = c.deleteAfterUnregister ? L"\r\n这些文件没有删除." : L"";
+            EXPECT_EQ(message.text, L"注意:有以下1个控件卸载失败\r\n\r\n" + systemCopy + L" (" +
+                                        c.reason + L")\r\n" + note);
+            EXPECT_EQ(message.style, kStyleExclamation);
+        }
+        EXPECT_EQ(FileExists(systemCopy), c.copyRemains);
+        EXPECT_FALSE(IsRegistered(c.name));
+        EXPECT_FALSE(IsRegistered(after)) << "the batch goes on after a failure";
+        EXPECT_EQ(FileExists(SystemCopy(after)), !c.deleteAfterUnregister);
+    }
+}
+
+TEST_F(BatchTest, TheSameNameTwiceIsUnregisteredOnceThenPassedOver) {
+    Scene scene;
+    PlaceRegistered(L"good_server.dll", L"batch_un_twice.ocx");
+    QueueMissing(scene.list, L"batch_un_twice.ocx");
+    QueueMissing(scene.list, L"batch_un_twice.ocx");
+
+    UnregisterAll(scene.list, scene.options, scene.host);
+
+    EXPECT_EQ(scene.host.Closing().text, kAllUnregistered);
+    EXPECT_FALSE(FileExists(SystemCopy(L"batch_un_twice.ocx")));
+    EXPECT_FALSE(IsRegistered(L"batch_un_twice.ocx"));
+    EXPECT_EQ(scene.options.reads, (std::vector<std::wstring>{L"subfolder", L"flag 1"}));
+}
+
+// With no windir the subfolder text alone names the target, rooted at the current drive.
+TEST_F(BatchTest, AMissingOrEmptyWindirPutsNothingBeforeTheSubfolder) {
+    wchar_t savedDirectory[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, savedDirectory);
+    ASSERT_TRUE(SetCurrentDirectoryW(windows_.Path().c_str()));
+    ASSERT_EQ(windows_.Path()[1], L':');
+    const std::wstring rootedFolder = windows_.Path().substr(2) + L"\\System32\\";
+
+    struct Case {
+        const char* what;
+        const wchar_t* windir;
+        std::wstring name;
+    } cases[] = {
+        {"empty", L"", L"batch_nowindir_empty.ocx"},
+        {"missing", nullptr, L"batch_nowindir_missing.ocx"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetEnvironmentVariableW(L"windir", c.windir);
+        Scene scene;
+        scene.options.subfolder = rootedFolder;
+        Queue(scene.list, L"good_server.dll", c.name);
+
+        RegisterAll(scene.list, scene.options, scene.host);
+        EXPECT_EQ(scene.host.Closing().text, kAllRegistered);
+        EXPECT_TRUE(FileExists(SystemCopy(c.name)));
+        EXPECT_TRUE(IsRegistered(c.name));
+
+        RecordingHost unregisterHost;
+        UnregisterAll(scene.list, scene.options, unregisterHost);
+        EXPECT_EQ(unregisterHost.Closing().text, kAllUnregistered);
+        EXPECT_FALSE(FileExists(SystemCopy(c.name)));
+        EXPECT_FALSE(IsRegistered(c.name));
+    }
+    SetCurrentDirectoryW(savedDirectory);
+}
+
+TEST_F(BatchTest, DeleteServerFileDeletesHiddenReadOnlyFilesAndSaysWhyNotWhenRefused) {
+    std::wstring plain = sources_ / L"plain.ocx";
+    std::wstring guarded = sources_ / L"guarded.ocx";
+    std::wstring busy = sources_ / L"busy.ocx";
+    for (const std::wstring& path : {plain, guarded, busy})
+        testing::WriteTextFile(path, "x");
+    SetFileAttributesW(guarded.c_str(),
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+
+    EXPECT_EQ(DeleteServerFile(plain), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(FileExists(plain));
+    EXPECT_EQ(DeleteServerFile(guarded), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(FileExists(guarded));
+
+    FileHandle holder = HoldOpen(busy, FILE_SHARE_READ);
+    EXPECT_EQ(DeleteServerFile(busy), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(FileExists(busy));
+}
+
+}  // namespace
+}  // namespace kestrave
