@@ -7,6 +7,7 @@
 
 #include "file_lookup.h"
 #include "messages.h"
+#include "program_folder.h"
 
 namespace kestrave {
 namespace {
@@ -15,16 +16,6 @@ constexpr wchar_t kFileFilter[] = L"控件文件(*.ocx)\0*.ocx\0控件文件(*.d
 constexpr wchar_t kFolderPrompt[] = L"请选择路径:";
 constexpr wchar_t kKeepListQuestion[] = L"是否继续添加?";
 constexpr wchar_t kSameFolderNotice[] = L"此路径和上一个路径相同,请选择其他路径.";
-
-std::wstring ProgramFolderWithoutSlash() {
-    wchar_t buffer[MAX_PATH * 2]{};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);
-    std::wstring path(buffer, length);
-    const auto slash = path.find_last_of(L'\\');
-    if (slash == std::wstring::npos)
-        return path;
-    return path.substr(0, slash == 2 ? slash + 1 : slash);
-}
 
 // Hides the main window for a scope and shows it again however the scope is left.
 class HiddenMainWindow {
@@ -61,9 +52,9 @@ std::wstring FileNameOfPath(const std::wstring& path) {
 }
 
 std::wstring PickServerFile(HWND owner, std::wstring& lastFolder, OptionsSource& options) {
-    std::wstring startFolder = lastFolder.empty() ? ProgramFolderWithoutSlash() : lastFolder;
+    std::wstring startFolder = lastFolder.empty() ? ProgramFolder() : lastFolder;
     if (!options.IsOn(OptionFlag::KeepLastFolder))
-        startFolder = ProgramFolderWithoutSlash();
+        startFolder = ProgramFolder();
 
     std::wstring file(kPickBufferLength, L' ');
     file.push_back(L'\0');

@@ -1,0 +1,138 @@
+#include "controls.h"
+
+#include <vector>
+
+#include "form.h"
+
+namespace kestrave {
+
+WindowlessControl::WindowlessControl(Form& owner, std::wstring name, int index, RECT bounds)
+    : owner_(owner), name_(std::move(name)), index_(index), bounds_(bounds) {
+    description_ =
+        CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_NOPREFIX, bounds.left, bounds.top,
+                        bounds.right - bounds.left, bounds.bottom - bounds.top, owner.hWnd(),
+                        nullptr, GetModuleHandleW(nullptr), nullptr);
+    // Without it the control still works; only tools cannot read it.
+}
+
+void WindowlessControl::Describe(const std::wstring& text) {
+    if (description_)
+        SetWindowTextW(description_, text.c_str());
+}
+
+void WindowlessControl::SetVisible(bool visible) {
+    if (visible_ == visible)
+        return;
+    visible_ = visible;
+    Invalidate();
+    owner_.UpdateToolTip(*this);
+}
+
+void WindowlessControl::SetToolTipText(std::wstring text) {
+    toolTipText_ = std::move(text);
+    owner_.UpdateToolTip(*this);
+}
+
+void WindowlessControl::Invalidate() const {
+    owner_.InvalidateArea(bounds_);
+}
+
+void Label::SetCaption(std::wstring caption) {
+    if (caption_ == caption)
+        return;
+    caption_ = std::move(caption);
+    Describe(caption_);
+    Invalidate();
+}
+
+void Label::SetForeColor(COLORREF color) {
+    foreColor_ = color;
+    Invalidate();
+}
+
+void Label::SetFont(FontRef font) {
+    font_ = std::move(font);
+    Invalidate();
+}
+
+void Label::SetAlignment(Alignment alignment) {
+    alignment_ = alignment;
+    Invalidate();
+}
+
+std::vector<std::wstring> WrapText(HDC dc, const std::wstring& text, int width) {
+    std::vector<std::wstring> lines;
+    auto fits = [&](const std::wstring& candidate) {
+        SIZE size{};
+        GetTextExtentPoint32W(dc, candidate.c_str(), static_cast<int>(candidate.size()), &size);
+        return size.cx <= width;
+    };
+    std::wstring line;
+    for (wchar_t ch : text) {
+        if (ch == L'\n') {
+            lines.push_back(std::move(line));
+            line.clear();
+            continue;
+        }
+        if (ch == L'\r')
+            continue;
+        if (line.empty() || fits(line + ch)) {
+            line += ch;
+            continue;
+        }
+        const auto space = line.rfind(L' ');
+        if (space != std::wstring::npos && space > 0 && ch != L' ') {
+            lines.push_back(line.substr(0, space));
+            line = line.substr(space + 1) + ch;
+        } else {
+            lines.push_back(std::move(line));
+            line.assign(1, ch);
+        }
+    }
+    if (!line.empty() || lines.empty())
+        lines.push_back(std::move(line));
+    return lines;
+}
+
+void Label::Paint(HDC dc) const {
+    if (caption_.empty())
+        return;
+    const SelectedObject font(dc, font_ ? font_->Handle() : GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, foreColor_);
+    const RECT& bounds = Bounds();
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    const int lineHeight = metrics.tmHeight;
+    const UINT align = alignment_ == Alignment::Center ? DT_CENTER : DT_LEFT;
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
+    int top = bounds.top;
+    for (const std::wstring& line : WrapText(dc, caption_, bounds.right - bounds.left)) {
+        if (top >= bounds.bottom)
+            break;
+        RECT lineRect{bounds.left, top, bounds.right, top + lineHeight};
+        DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &lineRect,
+                  align | DT_SINGLELINE | DT_NOPREFIX | DT_TOP);
+        top += lineHeight;
+    }
+    RestoreDC(dc, saved);
+}
+
+void Image::SetPicture(PictureRef picture) {
+    picture_ = std::move(picture);
+    Describe(picture_ ? picture_->Name() : std::wstring());
+    Invalidate();
+}
+
+void Image::Paint(HDC dc) const {
+    if (!picture_)
+        return;
+    const RECT& bounds = Bounds();
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
+    picture_->Draw(dc, bounds.left, bounds.top);
+    RestoreDC(dc, saved);
+}
+
+}  // namespace kestrave

@@ -1,0 +1,472 @@
+#include "form.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <stdexcept>
+#include <utility>
+
+#include "program.h"
+#include "screen.h"
+#include "system_error.h"
+#include "text.h"
+
+namespace kestrave {
+namespace {
+
+constexpr wchar_t kFormClass[] = L"Kestrave.Form";
+constexpr UINT kTopmostFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW;  // 0x0B
+
+void RegisterFormClass(WNDPROC procedure) {
+    static const bool registered = [procedure] {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = ProgramInstance();
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hIcon = LoadIconW(ProgramInstance(), MAKEINTRESOURCEW(1));
+        windowClass.lpszClassName = kFormClass;
+        if (!RegisterClassExW(&windowClass)) {
+            const DWORD error = GetLastError();
+            throw std::runtime_error("cannot register the window class: " +
+                                     Utf8FromWide(SystemErrorText(error)));
+        }
+        return true;
+    }();
+    (void)registered;
+}
+
+short MouseButtons(WPARAM keys) {
+    short buttons = 0;
+    if (keys & MK_LBUTTON)
+        buttons |= 1;
+    if (keys & MK_RBUTTON)
+        buttons |= 2;
+    if (keys & MK_MBUTTON)
+        buttons |= 4;
+    return buttons;
+}
+
+short ShiftState(WPARAM keys) {
+    short shift = 0;
+    if (keys & MK_SHIFT)
+        shift |= 1;
+    if (keys & MK_CONTROL)
+        shift |= 2;
+    if (GetKeyState(VK_MENU) < 0)
+        shift |= 4;
+    return shift;
+}
+
+bool Contains(const RECT& rect, POINT point) {
+    return point.x >= rect.left && point.x < rect.right && point.y >= rect.top &&
+           point.y < rect.bottom;
+}
+
+TTTOOLINFOW ToolInfo(HWND window, UINT_PTR id) {
+    TTTOOLINFOW info{};
+    // The older record size works with every version of the common controls.
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
+    info.hwnd = window;
+    info.uId = id;
+    return info;
+}
+
+}  // namespace
+
+RECT PixelsFromTwips(const TwipsRect& rect) {
+    const int left = TwipsToPixelsX(rect.left);
+    const int top = TwipsToPixelsY(rect.top);
+    return RECT{left, top, left + TwipsToPixelsX(rect.width), top + TwipsToPixelsY(rect.height)};
+}
+
+Form::Form(std::wstring title, TwipsRect designPlace)
+    : title_(std::move(title)), designPlace_(designPlace), font_(MakeFont(FontSpec{})) {}
+
+Form::~Form() {
+    if (window_)
+        DestroyWindow(window_);
+}
+
+void Form::Load() {
+    if (window_ || creating_)
+        return;
+    creating_ = true;
+    RegisterFormClass(&Form::WindowProc);
+    const RECT place = PixelsFromTwips(designPlace_);
+    HWND created =
+        CreateWindowExW(ExtendedStyle(), kFormClass, title_.c_str(), WS_POPUP | WS_CLIPCHILDREN,
+                        place.left, place.top, place.right - place.left, place.bottom - place.top,
+                        nullptr, nullptr, ProgramInstance(), this);
+    if (!created) {
+        const DWORD error = GetLastError();
+        creating_ = false;
+        throw std::runtime_error("cannot create a window: " + Utf8FromWide(SystemErrorText(error)));
+    }
+    CreateToolTipWindow();
+    CreateControls();
+    creating_ = false;
+    OnLoad();
+}
+
+HWND Form::hWnd() {
+    Load();
+    return window_;
+}
+
+void Form::Show() {
+    Load();
+    ShowWindow(window_, SW_SHOW);
+    UpdateWindow(window_);
+}
+
+void Form::Hide() {
+    Load();
+    ShowWindow(window_, SW_HIDE);
+}
+
+bool Form::IsVisible() const {
+    return window_ && IsWindowVisible(window_);
+}
+
+double Form::Left() {
+    RECT rect{};
+    GetWindowRect(hWnd(), &rect);
+    return PixelsToTwipsX(rect.left);
+}
+
+double Form::Top() {
+    RECT rect{};
+    GetWindowRect(hWnd(), &rect);
+    return PixelsToTwipsY(rect.top);
+}
+
+double Form::Width() {
+    RECT rect{};
+    GetWindowRect(hWnd(), &rect);
+    return PixelsToTwipsX(rect.right - rect.left);
+}
+
+double Form::Height() {
+    RECT rect{};
+    GetWindowRect(hWnd(), &rect);
+    return PixelsToTwipsY(rect.bottom - rect.top);
+}
+
+void Form::Move(double left, double top) {
+    SetWindowPos(hWnd(), nullptr, TwipsToPixelsX(left), TwipsToPixelsY(top), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::Resize(double width, double height) {
+    SetWindowPos(hWnd(), nullptr, 0, 0, TwipsToPixelsX(width), TwipsToPixelsY(height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::SetMousePointer(int pointer) {
+    mousePointer_ = pointer;
+    // The change must show at once: a batch keeps the message loop busy, so no WM_SETCURSOR
+    // would come to show the hourglass.
+    POINT cursor{};
+    if (!window_ || !GetCursorPos(&cursor))
+        return;
+    HWND under = WindowFromPoint(cursor);
+    if (under && GetAncestor(under, GA_ROOT) == window_) {
+        SetCursor(LoadCursorW(nullptr, pointer == 11 ? IDC_WAIT : IDC_ARROW));
+    }
+}
+
+void Form::SetTopmost(bool topmost) {
+    SetWindowPos(hWnd(), topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, kTopmostFlags);
+}
+
+void Form::StartDrag() {
+    ReleaseCapture();
+    SendMessageW(hWnd(), WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+void Form::InvalidateArea(const RECT& area) {
+    if (window_)
+        InvalidateRect(window_, &area, FALSE);
+}
+
+void Form::UpdateToolTip(const WindowlessControl& control) {
+    if (!toolTip_)
+        return;
+    UINT_PTR id = 0;
+    for (size_t i = 0; i < controls_.size(); ++i) {
+        if (controls_[i].get() == &control)
+            id = i + 1;
+    }
+    if (id == 0)
+        return;
+    TTTOOLINFOW info = ToolInfo(window_, id);
+    SendMessageW(toolTip_, TTM_DELTOOL, 0, reinterpret_cast<LPARAM>(&info));
+    if (!control.Visible() || control.ToolTipText().empty())
+        return;
+    std::wstring text = control.ToolTipText();
+    info.uFlags = TTF_SUBCLASS;
+    info.rect = control.Bounds();
+    info.lpszText = text.data();
+    SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void Form::SetWindowToolTip(HWND child, const std::wstring& text) {
+    if (!toolTip_)
+        return;
+    TTTOOLINFOW info = ToolInfo(window_, reinterpret_cast<UINT_PTR>(child));
+    info.uFlags = TTF_IDISHWND;
+    SendMessageW(toolTip_, TTM_DELTOOL, 0, reinterpret_cast<LPARAM>(&info));
+    if (text.empty())
+        return;
+    std::wstring copy = text;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.lpszText = copy.data();
+    SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void Form::SetTimer(UINT_PTR id, UINT intervalMs, std::function<void()> tick) {
+    timers_[id] = std::move(tick);
+    ::SetTimer(hWnd(), id, intervalMs, nullptr);
+}
+
+void Form::KillTimer(UINT_PTR id) {
+    if (window_)
+        ::KillTimer(window_, id);
+    timers_.erase(id);
+}
+
+Label& Form::AddLabel(const std::wstring& name, int index, const TwipsRect& place) {
+    auto label = std::make_unique<Label>(*this, name, index, PixelsFromTwips(place));
+    label->SetFont(font_);
+    Label& added = *label;
+    controls_.push_back(std::move(label));
+    return added;
+}
+
+Image& Form::AddImage(const std::wstring& name, int index, const TwipsRect& place) {
+    auto image = std::make_unique<Image>(*this, name, index, PixelsFromTwips(place));
+    Image& added = *image;
+    controls_.push_back(std::move(image));
+    return added;
+}
+
+ListBox& Form::AddListBox(const TwipsRect& place) {
+    const int id = 100 + static_cast<int>(lists_.size());
+    lists_.push_back(std::make_unique<ListBox>(window_, id, PixelsFromTwips(place), font_));
+    return *lists_.back();
+}
+
+Button& Form::AddButton(const std::wstring& name, const TwipsRect& place,
+                        const PropertyBag* saved) {
+    const RECT pixels = PixelsFromTwips(place);
+    auto button = Button::Create(window_, name, pixels.left, pixels.top, pixels.right - pixels.left,
+                                 pixels.bottom - pixels.top, *this);
+    button->InitProperties();
+    if (saved)
+        button->ReadProperties(*saved);
+    // Buttons lie above the list boxes and other children created after them.
+    buttons_.push_back(std::move(button));
+    return *buttons_.back();
+}
+
+void Form::ButtonEventFailed(Button&, std::exception_ptr error) {
+    ReportFatalError(DescribeException(error));
+}
+
+void Form::SetBackground(PictureRef picture) {
+    background_ = std::move(picture);
+    if (window_)
+        InvalidateRect(window_, nullptr, FALSE);
+}
+
+void Form::SetBackColor(COLORREF color) {
+    backColor_ = color;
+    if (window_)
+        InvalidateRect(window_, nullptr, FALSE);
+}
+
+void Form::CreateToolTipWindow() {
+    toolTip_ =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ProgramInstance(), nullptr);
+    // Not owned by the form: under Wine a topmost owned popup keeps its owner from being made
+    // topmost. Without tooltips the window still works, so a failure is not reported.
+}
+
+LRESULT CALLBACK Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* form = static_cast<Form*>(create->lpCreateParams);
+        form->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        if (form)
+            form->window_ = nullptr;
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (!form)
+        return DefWindowProcW(window, message, wParam, lParam);
+    return RunGuarded([&] { return form->HandleMessage(message, wParam, lParam); });
+}
+
+LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT:
+            return onPaint();
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+            return onMouseDown(wParam, lParam);
+        case WM_MOUSEMOVE:
+            return onMouseMove(wParam, lParam);
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP:
+            return onMouseUp(message, wParam, lParam);
+        case WM_CAPTURECHANGED:
+            return onCaptureChanged();
+        case WM_SETCURSOR:
+            return onSetCursor(wParam, lParam);
+        case WM_CTLCOLORLISTBOX:
+            return onCtlColorListBox(wParam, lParam);
+        case WM_TIMER:
+            return onTimer(wParam);
+        case WM_CLOSE:
+            return onClose();
+        case WM_DESTROY:
+            return onDestroy();
+        default:
+            return DefWindowProcW(window_, message, wParam, lParam);
+    }
+}
+
+void Form::PaintSurface(HDC dc, const RECT& area) const {
+    BrushHandle back(CreateSolidBrush(backColor_));
+    FillRect(dc, &area, back.get());
+    if (background_)
+        background_->Draw(dc, 0, 0);
+    for (auto control = controls_.rbegin(); control != controls_.rend(); ++control) {
+        if ((*control)->Visible())
+            (*control)->Paint(dc);
+    }
+}
+
+LRESULT Form::onPaint() {
+    PAINTSTRUCT paint{};
+    HDC screen = BeginPaint(window_, &paint);
+    RECT client{};
+    GetClientRect(window_, &client);
+    // Drawn off screen first, so labels never flicker over the background.
+    MemoryDc memory(CreateCompatibleDC(screen));
+    BitmapHandle surface(CreateCompatibleBitmap(screen, client.right, client.bottom));
+    if (memory && surface) {
+        SelectedObject selected(memory.get(), surface.get());
+        PaintSurface(memory.get(), client);
+        BitBlt(screen, paint.rcPaint.left, paint.rcPaint.top,
+               paint.rcPaint.right - paint.rcPaint.left, paint.rcPaint.bottom - paint.rcPaint.top,
+               memory.get(), paint.rcPaint.left, paint.rcPaint.top, SRCCOPY);
+    } else {
+        PaintSurface(screen, client);
+    }
+    EndPaint(window_, &paint);
+    return 0;
+}
+
+WindowlessControl* Form::HitTest(POINT point) const {
+    for (const auto& control : controls_) {
+        if (control->Visible() && Contains(control->Bounds(), point))
+            return control.get();
+    }
+    return nullptr;
+}
+
+MouseArgs Form::MakeMouseArgs(const WindowlessControl& control, WPARAM keys, POINT point) const {
+    MouseArgs args;
+    args.button = MouseButtons(keys);
+    args.shift = ShiftState(keys);
+    args.x = static_cast<float>(PixelsToTwipsX(point.x - control.Bounds().left));
+    args.y = static_cast<float>(PixelsToTwipsY(point.y - control.Bounds().top));
+    return args;
+}
+
+LRESULT Form::onMouseDown(WPARAM, LPARAM position) {
+    const POINT point{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    SetCapture(window_);
+    if (!pressed_)
+        pressed_ = HitTest(point);
+    return 0;
+}
+
+LRESULT Form::onMouseMove(WPARAM keys, LPARAM position) {
+    const POINT point{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    // While a button is held the pressed control keeps the mouse, as a captured control does.
+    WindowlessControl* target = pressed_ && MouseButtons(keys) != 0 ? pressed_ : HitTest(point);
+    if (!target)
+        return 0;
+    MouseArgs args = MakeMouseArgs(*target, keys, point);
+    OnControlMouseMove(*target, args);
+    return 0;
+}
+
+LRESULT Form::onMouseUp(UINT message, WPARAM keys, LPARAM position) {
+    const POINT point{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    WindowlessControl* pressed = pressed_;
+    if (MouseButtons(keys) == 0) {
+        pressed_ = nullptr;
+        if (GetCapture() == window_)
+            ReleaseCapture();
+    }
+    // A click is a left press and release on the same control.
+    if (message == WM_LBUTTONUP && pressed && HitTest(point) == pressed)
+        OnControlClick(*pressed);
+    return 0;
+}
+
+LRESULT Form::onCaptureChanged() {
+    pressed_ = nullptr;
+    return 0;
+}
+
+LRESULT Form::onSetCursor(WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(lParam) != HTCLIENT || mousePointer_ == 0) {
+        return DefWindowProcW(window_, WM_SETCURSOR, wParam, lParam);
+    }
+    SetCursor(LoadCursorW(nullptr, mousePointer_ == 11 ? IDC_WAIT : IDC_ARROW));
+    return TRUE;
+}
+
+LRESULT Form::onCtlColorListBox(WPARAM dc, LPARAM list) {
+    for (const auto& listBox : lists_) {
+        if (listBox->Handle() == reinterpret_cast<HWND>(list)) {
+            return reinterpret_cast<LRESULT>(listBox->PrepareColors(reinterpret_cast<HDC>(dc)));
+        }
+    }
+    return DefWindowProcW(window_, WM_CTLCOLORLISTBOX, dc, list);
+}
+
+LRESULT Form::onTimer(WPARAM id) {
+    const auto timer = timers_.find(id);
+    if (timer != timers_.end() && timer->second)
+        timer->second();
+    return 0;
+}
+
+LRESULT Form::onDestroy() {
+    if (toolTip_)
+        DestroyWindow(std::exchange(toolTip_, nullptr));
+    return 0;
+}
+
+LRESULT Form::onClose() {
+    OnCloseRequest();
+    return 0;
+}
+
+}  // namespace kestrave

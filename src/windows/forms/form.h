@@ -1,0 +1,144 @@
+// A borderless top-level window dressed in a background picture, holding windowless labels and
+// images, list boxes and picture buttons. It is created, and its load event run, on first touch;
+// afterwards it is only shown and hidden, so its contents last until the program ends.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "button.h"
+#include "controls.h"
+#include "font.h"
+#include "handles.h"
+#include "list_box.h"
+#include "picture.h"
+
+namespace kestrave {
+
+// Geometry in twips, as the windows lay themselves out.
+struct TwipsRect {
+    double left = 0;
+    double top = 0;
+    double width = 0;
+    double height = 0;
+};
+
+RECT PixelsFromTwips(const TwipsRect& rect);
+
+class Form : public ButtonHost {
+  public:
+    virtual ~Form();
+    Form(const Form&) = delete;
+    Form& operator=(const Form&) = delete;
+
+    // Creates the window and its controls and runs the load event; later calls do nothing.
+    void Load();
+    bool IsLoaded() const { return window_ != nullptr; }
+    HWND hWnd();
+
+    void Show();
+    void Hide();
+    bool IsVisible() const;
+
+    // Outer geometry in twips.
+    double Left();
+    double Top();
+    double Width();
+    double Height();
+    void Move(double left, double top);
+    void Resize(double width, double height);
+
+    // 0 default, 1 arrow, 11 hourglass.
+    int MousePointer() const { return mousePointer_; }
+    void SetMousePointer(int pointer);
+
+    // Topmost or not, without moving, sizing or redrawing.
+    void SetTopmost(bool topmost);
+    // Lets the user move the window as if its title bar had been pressed.
+    void StartDrag();
+
+    // For the controls: repaint part of the surface, keep a control's tooltip in step.
+    void InvalidateArea(const RECT& area);
+    void UpdateToolTip(const WindowlessControl& control);
+
+  protected:
+    Form(std::wstring title, TwipsRect designPlace);
+
+    // Builds the controls in front-to-back order; runs before the load event.
+    virtual void CreateControls() = 0;
+    // The window's load event.
+    virtual void OnLoad() = 0;
+    virtual void OnControlClick(WindowlessControl&) {}
+    virtual void OnControlMouseMove(WindowlessControl&, MouseArgs&) {}
+    // The system asked the window to close (Alt+F4).
+    virtual void OnCloseRequest() { Hide(); }
+    virtual void OnButtonClick(Button&) {}
+    virtual DWORD ExtendedStyle() const { return 0; }
+
+    Label& AddLabel(const std::wstring& name, int index, const TwipsRect& place);
+    Image& AddImage(const std::wstring& name, int index, const TwipsRect& place);
+    ListBox& AddListBox(const TwipsRect& place);
+    // A picture button with the properties saved for `name` in `saved` (a new button's
+    // defaults when there are none).
+    Button& AddButton(const std::wstring& name, const TwipsRect& place, const PropertyBag* saved);
+    // Tooltip for a child window (buttons, lists).
+    void SetWindowToolTip(HWND child, const std::wstring& text);
+    // Calls `tick` every `intervalMs` while enabled.
+    void SetTimer(UINT_PTR id, UINT intervalMs, std::function<void()> tick);
+    void KillTimer(UINT_PTR id);
+
+    void SetBackground(PictureRef picture);
+    void SetBackColor(COLORREF color);
+    const FontRef& Font() const { return font_; }
+    void SetFont(FontRef font) { font_ = std::move(font); }
+    const std::wstring& Title() const { return title_; }
+
+    // Children created by the derived window keep their own objects; this one is the window.
+    HWND Window() const { return window_; }
+
+  private:
+    void ButtonClick(Button& button) override { OnButtonClick(button); }
+    FontRef AmbientFont() override { return font_; }
+    void ButtonEventFailed(Button& button, std::exception_ptr error) override;
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    LRESULT onPaint();
+    LRESULT onMouseDown(WPARAM keys, LPARAM position);
+    LRESULT onMouseMove(WPARAM keys, LPARAM position);
+    LRESULT onMouseUp(UINT message, WPARAM keys, LPARAM position);
+    LRESULT onCaptureChanged();
+    LRESULT onSetCursor(WPARAM wParam, LPARAM lParam);
+    LRESULT onCtlColorListBox(WPARAM dc, LPARAM list);
+    LRESULT onTimer(WPARAM id);
+    LRESULT onClose();
+    LRESULT onDestroy();
+
+    WindowlessControl* HitTest(POINT point) const;
+    MouseArgs MakeMouseArgs(const WindowlessControl& control, WPARAM keys, POINT point) const;
+    void CreateToolTipWindow();
+    void PaintSurface(HDC dc, const RECT& area) const;
+
+    std::wstring title_;
+    TwipsRect designPlace_;
+    HWND window_ = nullptr;
+    bool creating_ = false;
+    PictureRef background_;
+    COLORREF backColor_ = GetSysColor(COLOR_BTNFACE);
+    FontRef font_;
+    int mousePointer_ = 0;
+    std::vector<std::unique_ptr<WindowlessControl>> controls_;  // front first
+    std::vector<std::unique_ptr<ListBox>> lists_;
+    std::vector<std::unique_ptr<Button>> buttons_;
+    std::map<UINT_PTR, std::function<void()>> timers_;
+    WindowlessControl* pressed_ = nullptr;
+    HWND toolTip_ = nullptr;  // destroyed with the form
+};
+
+}  // namespace kestrave

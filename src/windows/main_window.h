@@ -1,0 +1,52 @@
+// frmMain: the queue with its count and folder, and the buttons of every command.
+#pragma once
+
+#include <memory>
+
+#include "add_commands.h"
+#include "batch.h"
+#include "form.h"
+#include "options_record.h"
+#include "queue_display.h"
+#include "server_list.h"
+
+namespace kestrave {
+
+class OptionsDialog;
+
+class MainWindow : public Form, public BatchHost, public AddHost {
+  public:
+    explicit MainWindow(Options& options);
+    void SetOptionsDialog(OptionsDialog& dialog) { dialog_ = &dialog; }
+
+    ServerList& Queue() { return *queue_; }
+
+    // The window side of the commands.
+    HWND MainWindowHandle() override { return hWnd(); }
+    void HideMainWindow() override { Hide(); }
+    void ShowMainWindow() override { Show(); }
+    void SetMousePointer(int pointer) override { Form::SetMousePointer(pointer); }
+    int ShowMessage(const std::wstring& text, int style, const std::wstring& title) override;
+
+  protected:
+    void CreateControls() override;
+    void OnLoad() override;
+    void OnControlMouseMove(WindowlessControl& control, MouseArgs& args) override;
+    void OnButtonClick(Button& button) override;
+    void OnCloseRequest() override;
+    DWORD ExtendedStyle() const override { return WS_EX_APPWINDOW; }
+
+  private:
+    Options& options_;
+    OptionsDialog* dialog_ = nullptr;
+    std::wstring lastFolder_;
+    ListBox* lstOcx_ = nullptr;
+    Label* myFile_ = nullptr;
+    Label* txtOcxCount_ = nullptr;
+    Image* yiDong_ = nullptr;
+    Label* myCaption_ = nullptr;
+    std::unique_ptr<FormQueueDisplay> display_;
+    std::unique_ptr<ServerList> queue_;
+};
+
+}  // namespace kestrave

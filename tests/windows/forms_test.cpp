@@ -1,0 +1,225 @@
+// The form layer under Wine: load on first touch, windowless controls found front first,
+// clicks and mouse moves with their arguments, geometry in twips, list boxes, message boxes.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "form.h"
+#include "messages.h"
+#include "program.h"
+#include "queue_display.h"
+#include "screen.h"
+
+namespace kestrave {
+namespace {
+
+class TestForm : public Form {
+  public:
+    TestForm() : Form(L"Test form", TwipsRect{1500, 1500, 3000, 3000}) {}
+
+    int loads = 0;
+    std::vector<std::wstring> clicks;
+    std::vector<std::pair<std::wstring, MouseArgs>> moves;
+    Label* front = nullptr;
+    Label* count = nullptr;
+    Label* folder = nullptr;
+    Image* back = nullptr;
+    Image* row = nullptr;
+    ListBox* list = nullptr;
+
+    using Form::Window;
+
+  protected:
+    void CreateControls() override {
+        // Front first: `front` overlaps `back` in pixels 10..30.
+        front = &AddLabel(L"front", -1, {150, 150, 300, 300});
+        row = &AddImage(L"row", 2, {0, 900, 300, 300});
+        back = &AddImage(L"back", -1, {0, 0, 600, 600});
+        count = &AddLabel(L"count", -1, {1500, 0, 600, 300});
+        folder = &AddLabel(L"folder", -1, {1500, 300, 600, 300});
+        list = &AddListBox({900, 900, 1500, 1500});
+    }
+    void OnLoad() override { ++loads; }
+    void OnControlClick(WindowlessControl& control) override {
+        clicks.push_back(control.Name() + L"(" + std::to_wstring(control.Index()) + L")");
+    }
+    void OnControlMouseMove(WindowlessControl& control, MouseArgs& args) override {
+        moves.emplace_back(control.Name(), args);
+    }
+};
+
+LPARAM At(int x, int y) {
+    return MAKELPARAM(x, y);
+}
+
+void ClickAt(HWND window, int x, int y) {
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
+    SendMessageW(window, WM_LBUTTONUP, 0, At(x, y));
+}
+
+TEST(Form, LoadsOnFirstTouchOnlyOnce) {
+    TestForm form;
+    EXPECT_FALSE(form.IsLoaded());
+    EXPECT_EQ(form.loads, 0);
+    HWND window = form.hWnd();
+    ASSERT_NE(window, nullptr);
+    form.Show();
+    form.Hide();
+    form.Load();
+    EXPECT_EQ(form.loads, 1);
+    EXPECT_EQ(form.hWnd(), window);
+    EXPECT_FALSE(form.IsVisible());
+    // Borderless: no caption, frame or sizing border.
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU), 0);
+}
+
+TEST(Form, ClicksGoToTheFrontmostVisibleControl) {
+    TestForm form;
+    form.Show();
+    HWND window = form.hWnd();
+
+    ClickAt(window, 15, 15);    // both `front` and `back` are here
+    ClickAt(window, 35, 35);    // only `back`
+    ClickAt(window, 5, 65);     // `row`, index 2 of its array
+    ClickAt(window, 150, 150);  // nothing there but the list box's parent surface
+    EXPECT_EQ(form.clicks, (std::vector<std::wstring>{L"front(-1)", L"back(-1)", L"row(2)"}));
+
+    form.clicks.clear();
+    form.front->SetVisible(false);
+    ClickAt(window, 15, 15);
+    EXPECT_EQ(form.clicks, (std::vector<std::wstring>{L"back(-1)"}));
+}
+
+TEST(Form, AClickNeedsPressAndReleaseOnTheSameControlWithTheLeftButton) {
+    TestForm form;
+    form.Show();
+    HWND window = form.hWnd();
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, At(15, 15));
+    SendMessageW(window, WM_LBUTTONUP, 0, At(5, 65));
+    SendMessageW(window, WM_RBUTTONDOWN, MK_RBUTTON, At(15, 15));
+    SendMessageW(window, WM_RBUTTONUP, 0, At(15, 15));
+    EXPECT_TRUE(form.clicks.empty());
+}
+
+TEST(Form, MouseMovesCarryButtonsShiftAndTwipsFromTheControlsCorner) {
+    TestForm form;
+    form.Show();
+    HWND window = form.hWnd();
+    SendMessageW(window, WM_MOUSEMOVE, 0, At(12, 14));
+    SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON | MK_SHIFT | MK_CONTROL, At(3, 4));
+    SendMessageW(window, WM_MOUSEMOVE, MK_RBUTTON, At(3, 4));
+    ASSERT_EQ(form.moves.size(), 3u);
+    EXPECT_EQ(form.moves[0].first, L"front");
+    EXPECT_EQ(form.moves[0].second.button, 0);
+    EXPECT_FLOAT_EQ(form.moves[0].second.x, 2.0f * TwipsPerPixelX());
+    EXPECT_FLOAT_EQ(form.moves[0].second.y, 4.0f * TwipsPerPixelY());
+    EXPECT_EQ(form.moves[1].first, L"back");
+    EXPECT_EQ(form.moves[1].second.button, 1);
+    EXPECT_EQ(form.moves[1].second.shift, 3);
+    EXPECT_EQ(form.moves[2].second.button, 2);
+}
+
+TEST(Form, AHeldButtonKeepsMovesOnThePressedControl) {
+    TestForm form;
+    form.Show();
+    HWND window = form.hWnd();
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, At(5, 65));
+    SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, At(15, 15));
+    SendMessageW(window, WM_LBUTTONUP, 0, At(15, 15));
+    ASSERT_EQ(form.moves.size(), 1u);
+    EXPECT_EQ(form.moves[0].first, L"row");
+    EXPECT_LT(form.moves[0].second.y, 0);
+}
+
+TEST(Form, GeometryIsInTwipsOfTheScreen) {
+    TestForm form;
+    form.Move(3000, 1500);
+    form.Resize(4500, 3000);
+    RECT rect{};
+    GetWindowRect(form.hWnd(), &rect);
+    EXPECT_EQ(rect.left, 3000 / TwipsPerPixelX());
+    EXPECT_EQ(rect.top, 1500 / TwipsPerPixelY());
+    EXPECT_EQ(rect.right - rect.left, 4500 / TwipsPerPixelX());
+    EXPECT_DOUBLE_EQ(form.Left(), 3000);
+    EXPECT_DOUBLE_EQ(form.Height(), 3000);
+}
+
+TEST(Form, TopmostIsSetAndReleased) {
+    TestForm form;
+    form.Show();
+    form.SetTopmost(true);
+    EXPECT_NE(GetWindowLongW(form.hWnd(), GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    form.SetTopmost(false);
+    EXPECT_EQ(GetWindowLongW(form.hWnd(), GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+}
+
+TEST(Form, HidingKeepsTheContents) {
+    TestForm form;
+    form.Show();
+    form.list->AddItem(L"C:\\控件\\a.ocx");
+    form.front->SetCaption(L"文字");
+    form.Hide();
+    form.Show();
+    EXPECT_EQ(form.list->ListCount(), 1);
+    EXPECT_EQ(form.list->Item(0), L"C:\\控件\\a.ocx");
+    EXPECT_EQ(form.front->Caption(), L"文字");
+}
+
+TEST(Form, QueueShownInARealListBoxFollowsTheQueue) {
+    TestForm form;
+    form.Show();
+    FormQueueDisplay display(*form.list, *form.count, *form.folder);
+    ServerList queue(display);
+    queue.Append(L"a.ocx", L"C:\\x\\a.ocx", L"C:\\x\\a.ocx");
+    queue.Append(L"b.ocx", L"C:\\x\\b.ocx", L"b.ocx");
+    queue.Append(L"c.ocx", L"C:\\x\\c.ocx", L"c.ocx");
+    form.list->SetListIndex(0);
+    queue.DeleteSelected();
+    EXPECT_EQ(form.list->ListCount(), 2);
+    EXPECT_EQ(form.list->Item(0), L"b.ocx");
+    EXPECT_EQ(form.list->ListIndex(), 0);
+    EXPECT_EQ(form.count->Caption(), L"2");
+    queue.ClearList();
+    EXPECT_EQ(form.list->ListCount(), 0);
+    EXPECT_EQ(form.count->Caption(), L"0");
+    EXPECT_EQ(form.folder->Caption(), L"空");
+}
+
+TEST(Form, LabelsWrapChineseTextBetweenCharacters) {
+    TestForm form;
+    WindowDc dc(form.hWnd());
+    const SelectedObject font(dc.get(), MakeFont(FontSpec{})->Handle());
+    SIZE one{};
+    GetTextExtentPoint32W(dc.get(), L"添", 1, &one);
+    const auto lines = WrapText(dc.get(), L"添加控件时保留上一次选择的文件夹", one.cx * 10);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], L"添加控件时保留上一次");
+    EXPECT_EQ(lines[1], L"选择的文件夹");
+    const auto english = WrapText(dc.get(), L"one two three", one.cx * 2);
+    EXPECT_EQ(english.front(), L"one");
+}
+
+// Presses the button with `id` of the first message box this process shows.
+void AnswerMessageBox(int id) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        HWND box = FindWindowW(L"#32770", kMessageTitle);
+        if (box && IsWindowVisible(box)) {
+            PostMessageW(GetDlgItem(box, id), BM_CLICK, 0, 0);
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+TEST(ShowMessage, ReturnsTheButtonPressed) {
+    for (int answer : {kAnswerYes, kAnswerNo, kAnswerCancel}) {
+        std::thread presser(AnswerMessageBox, answer);
+        const int result = ShowMessage(nullptr, L"继续添加?", kStyleQuestion, kMessageTitle);
+        presser.join();
+        EXPECT_EQ(result, answer);
+    }
+}
+
+}  // namespace
+}  // namespace kestrave
