@@ -17,24 +17,13 @@
 
 #include "batch.h"
 #include "file_lookup.h"
+#include "no_queue_display.h"
 #include "test_server_keys.h"
 
 namespace kestrave {
 namespace {
 
-class NoQueueDisplay : public QueueDisplay {
-  public:
-    void AppendRow(const std::wstring&) override {}
-    void RemoveRow(int) override {}
-    void ClearRows() override {}
-    int RowCount() const override { return 0; }
-    int SelectedRow() const override { return -1; }
-    void SelectRow(int) override {}
-    void ShowCount(const std::wstring&) override {}
-    std::wstring FolderCaption() const override { return {}; }
-    void SetFolderCaption(const std::wstring&) override {}
-    void SetFolderTooltip(const std::wstring&) override {}
-};
+using testing::NoQueueDisplay;
 
 class QuietHost : public BatchHost {
   public:

@@ -274,34 +274,34 @@ class LineCursor {
 };
 
 FontRef ParseFontRest(LineCursor& cursor, std::wstring face) {
-    FontSpec spec;
-    spec.face = std::move(face);
-    spec.points = cursor.Decimal();
-    if (spec.points <= 0)
+    FontDescription description;
+    description.face = std::move(face);
+    description.points = cursor.Decimal();
+    if (description.points <= 0)
         cursor.Fail("a font needs a size above 0 points");
     cursor.Expect(L',', "the font's weight");
     long weight = cursor.Number();
     if (weight < 0 || weight > 1000)
         cursor.Fail("font weight out of 0..1000");
-    spec.weight = static_cast<int>(weight);
+    description.weight = static_cast<int>(weight);
     cursor.Expect(L',', "the font's character set");
     long charset = cursor.Number();
     if (charset < 0 || charset > 255)
         cursor.Fail("character set out of 0..255");
-    spec.charset = static_cast<BYTE>(charset);
+    description.charset = static_cast<BYTE>(charset);
     while (cursor.Eat(L',')) {
         std::wstring word = cursor.Run(IsKeyPart);
         if (EqualsIgnoringCase(word, kItalic)) {
-            spec.italic = true;
+            description.italic = true;
         } else if (EqualsIgnoringCase(word, kUnderline)) {
-            spec.underline = true;
+            description.underline = true;
         } else if (EqualsIgnoringCase(word, kStrikeout)) {
-            spec.strikeout = true;
+            description.strikeout = true;
         } else {
             cursor.Fail("unknown font style: " + Utf8(word));
         }
     }
-    return MakeFont(std::move(spec));
+    return MakeFont(std::move(description));
 }
 
 PropertyValue ParseValue(LineCursor& cursor, const PictureLoader& loadPicture) {
@@ -400,19 +400,20 @@ std::wstring FormattedValue(const std::wstring& key, const PropertyValue& value)
     const FontRef& font = std::get<FontRef>(value);
     if (!font)
         throw FormDataError(0, "font of \"" + Utf8(key) + "\" is missing");
-    const FontSpec& spec = font->Spec();
+    const FontDescription& description = font->Description();
     char points[32];
-    auto [end, error] = std::to_chars(points, points + sizeof points, spec.points);
-    if (error != std::errc() || !(spec.points > 0)) {
+    auto [end, error] = std::to_chars(points, points + sizeof points, description.points);
+    if (error != std::errc() || !(description.points > 0)) {
         throw FormDataError(0, "font of \"" + Utf8(key) + "\" has no usable size");
     }
-    std::wstring text = QuotedText(spec.face) + L", " + std::wstring(points, end) + L", " +
-                        std::to_wstring(spec.weight) + L", " + std::to_wstring(spec.charset);
-    if (spec.italic)
+    std::wstring text = QuotedText(description.face) + L", " + std::wstring(points, end) + L", " +
+                        std::to_wstring(description.weight) + L", " +
+                        std::to_wstring(description.charset);
+    if (description.italic)
         text += std::wstring(L", ") + kItalic;
-    if (spec.underline)
+    if (description.underline)
         text += std::wstring(L", ") + kUnderline;
-    if (spec.strikeout)
+    if (description.strikeout)
         text += std::wstring(L", ") + kStrikeout;
     return text;
 }

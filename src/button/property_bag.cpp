@@ -41,7 +41,7 @@ bool SamePropertyValue(const PropertyValue& a, const PropertyValue& b) {
         const FontRef& fontB = std::get<FontRef>(b);
         if (!*fontA || !fontB)
             return *fontA == fontB;
-        return (*fontA)->Spec() == fontB->Spec();
+        return (*fontA)->Description() == fontB->Description();
     }
     return a == b;
 }

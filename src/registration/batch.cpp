@@ -7,24 +7,13 @@
 #include <vector>
 
 #include "batch_report.h"
+#include "environment.h"
 #include "file_lookup.h"
 #include "handles.h"
 #include "messages.h"
 
 namespace kestrave {
 namespace {
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-    DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0)
-        return {};
-    std::wstring value(size, L'\0');
-    DWORD length = GetEnvironmentVariableW(name, value.data(), size);
-    if (length >= size)
-        return {};
-    value.resize(length);
-    return value;
-}
 
 // A missing or empty windir leaves the subfolder alone, rooted at the current drive.
 std::wstring TargetFolder(OptionsSource& options) {

@@ -6,17 +6,18 @@
 
 namespace kestrave {
 
-Font::Font(FontSpec spec) : spec_(std::move(spec)) {
-    LOGFONTW description{};
-    description.lfHeight = -static_cast<LONG>(std::lround(spec_.points * ScreenDpiY() / 72.0));
-    description.lfWeight = spec_.weight;
-    description.lfItalic = spec_.italic;
-    description.lfUnderline = spec_.underline;
-    description.lfStrikeOut = spec_.strikeout;
-    description.lfCharSet = spec_.charset;
-    description.lfQuality = DEFAULT_QUALITY;
-    lstrcpynW(description.lfFaceName, spec_.face.c_str(), LF_FACESIZE);
-    handle_.reset(CreateFontIndirectW(&description));
+Font::Font(FontDescription description) : description_(std::move(description)) {
+    LOGFONTW logFont{};
+    logFont.lfHeight =
+        -static_cast<LONG>(std::lround(description_.points * ScreenDpiY() / 72.0));
+    logFont.lfWeight = description_.weight;
+    logFont.lfItalic = description_.italic;
+    logFont.lfUnderline = description_.underline;
+    logFont.lfStrikeOut = description_.strikeout;
+    logFont.lfCharSet = description_.charset;
+    logFont.lfQuality = DEFAULT_QUALITY;
+    lstrcpynW(logFont.lfFaceName, description_.face.c_str(), LF_FACESIZE);
+    handle_.reset(CreateFontIndirectW(&logFont));
 }
 
 }  // namespace kestrave

@@ -10,7 +10,7 @@
 
 namespace kestrave {
 
-struct FontSpec {
+struct FontDescription {
     std::wstring face = L"宋体";
     double points = 9;
     int weight = FW_NORMAL;
@@ -19,24 +19,24 @@ struct FontSpec {
     bool underline = false;
     bool strikeout = false;
 
-    bool operator==(const FontSpec&) const = default;
+    bool operator==(const FontDescription&) const = default;
 };
 
 class Font {
   public:
-    explicit Font(FontSpec spec);
+    explicit Font(FontDescription description);
     HFONT Handle() const { return handle_.get(); }
-    const FontSpec& Spec() const { return spec_; }
+    const FontDescription& Description() const { return description_; }
 
   private:
-    FontSpec spec_;
+    FontDescription description_;
     FontHandle handle_;
 };
 
 using FontRef = std::shared_ptr<const Font>;
 
-inline FontRef MakeFont(FontSpec spec) {
-    return std::make_shared<const Font>(std::move(spec));
+inline FontRef MakeFont(FontDescription description) {
+    return std::make_shared<const Font>(std::move(description));
 }
 
 }  // namespace kestrave

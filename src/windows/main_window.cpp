@@ -35,9 +35,9 @@ void MainWindow::CreateControls() {
 
     // Front to back; the buttons and the list are windows of their own and so lie above the
     // labels and images, which the window draws itself.
-    auto button = [&](const ButtonPlace& spec) {
-        Button& added = AddButton(spec.name, spec.place, saved.Find(spec.name));
-        SetWindowToolTip(added.Handle(), spec.toolTip);
+    auto button = [&](const ButtonPlace& place) {
+        Button& added = AddButton(place.name, place.place, saved.Find(place.name));
+        SetWindowToolTip(added.Handle(), place.toolTip);
     };
     button({L"close1", {4380, 50, 375, 375}, L"关闭"});
     button({L"注册", {3500, 2200, 1215, 345}, L"注册控件"});
@@ -54,7 +54,7 @@ void MainWindow::CreateControls() {
     yiDong_ = &AddImage(L"YiDong", -1, {30, 0, 4200, 465});
     myCaption_ = &AddLabel(L"myCaption", -1, {360, 120, 3735, 255});
     myCaption_->SetCaption(kMainTitle);
-    myCaption_->SetFont(MakeFont(FontSpec{.points = 10.5}));
+    myCaption_->SetFont(MakeFont(FontDescription{.points = 10.5}));
 
     display_ = std::make_unique<FormQueueDisplay>(*lstOcx_, *txtOcxCount_, *myFile_);
     queue_ = std::make_unique<ServerList>(*display_);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "environment.h"
 #include "main_window.h"
 #include "program.h"
 #include "saved_form.h"
@@ -18,19 +19,6 @@ constexpr const wchar_t* kRowTexts[kOptionFlagCount] = {L"注册后删除原文�
 constexpr const wchar_t* kRowToolTips[kOptionFlagCount] = {
     L"此文件是您选择要注册的文件", L"此文件是复制到系统中的控件", L"",
     L"如果注册途中控件原文件被您删除时提示", L""};
-
-std::wstring WindowsFolder() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetEnvironmentVariableW(L"windir", buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0)
-            return {};
-        if (length < buffer.size())
-            return std::wstring(buffer.data(), length);
-        buffer.resize(length);
-    }
-}
 
 }  // namespace
 
@@ -101,7 +89,7 @@ void OptionsDialog::CreateControls() {
     to_->SetForeColor(kRowColor);
     yiDong_ = &AddImage(L"YiDong", -1, {50, 0, 3240, 465});
     myCaption_ = &AddLabel(L"myCaption", -1, {600, 120, 2535, 255});
-    myCaption_->SetFont(MakeFont(FontSpec{.points = 10.5}));
+    myCaption_->SetFont(MakeFont(FontDescription{.points = 10.5}));
     myCaption_->SetAlignment(Alignment::Center);
     imgHelp_ = &AddImage(L"imgHelp", -1, {0, 0, 3720, 4575});
     imgHelp_->SetPicture(Picture::FromResource(ProgramInstance(), L"HELP_PAGE"));
@@ -117,7 +105,7 @@ void OptionsDialog::OnLoad() {
     myCheck1_->SetVisible(false);
     myCheck2_->SetVisible(false);
     myCaption_->SetForeColor(kCaptionColor);
-    const std::wstring windowsFolder = WindowsFolder();
+    const std::wstring windowsFolder = EnvironmentValue(L"windir");
     ocxTo_->AddItem(windowsFolder + kSystem32Subfolder);
     ocxTo_->AddItem(windowsFolder + kSystemSubfolder);
     ocxTo_->SetListIndex(0);

@@ -47,7 +47,7 @@ TEST(PropertyBag, ComparesPicturesByReferenceAndFontsByDescription) {
     EXPECT_FALSE(SamePropertyValue(picture, lookAlike));
     EXPECT_FALSE(SamePropertyValue(picture, PictureRef{}));
     EXPECT_TRUE(SamePropertyValue(MakeFont({}), MakeFont({})));
-    FontSpec bold;
+    FontDescription bold;
     bold.weight = FW_BOLD;
     EXPECT_FALSE(SamePropertyValue(MakeFont({}), MakeFont(bold)));
     EXPECT_FALSE(SamePropertyValue(MakeFont({}), FontRef{}));
@@ -107,7 +107,7 @@ TEST_F(ButtonPropertiesTest, WritesTheSevenKeysInOrderLeavingOutDefaults) {
     button_->SetPictureDown(testing::SolidPicture(12, 12, 0, L"DOWN"));
     button_->SetPicture(testing::SolidPicture(12, 12, 0, L"NORMAL"));
     button_->SetCaption(L"注 册");
-    FontSpec bold;
+    FontDescription bold;
     bold.weight = FW_BOLD;
     button_->SetFont(MakeFont(bold));
     button_->SetForeColor(0xFF0000);
@@ -121,7 +121,7 @@ TEST_F(ButtonPropertiesTest, WritesTheSevenKeysInOrderLeavingOutDefaults) {
 
 TEST_F(ButtonPropertiesTest, ReadingSavedPropertiesNeitherRepaintsNorNotifies) {
     PictureRef hover = testing::SolidPicture(12, 12, 0, L"HOVER");
-    FontSpec bold;
+    FontDescription bold;
     bold.weight = FW_BOLD;
     PropertyBag bag;
     bag.Store(L"picturemouseon", hover);
@@ -136,7 +136,7 @@ TEST_F(ButtonPropertiesTest, ReadingSavedPropertiesNeitherRepaintsNorNotifies) {
     EXPECT_EQ(button_->PictureMouseOn(), hover);
     EXPECT_EQ(button_->Picture(), nullptr);
     EXPECT_EQ(button_->Caption(), L"卸 载");
-    EXPECT_EQ(button_->Font()->Spec().weight, FW_BOLD);
+    EXPECT_EQ(button_->Font()->Description().weight, FW_BOLD);
     EXPECT_EQ(button_->ForeColor(), 0xFFu);
     EXPECT_EQ(button_->BackColor(), kButtonFaceColor);
 
@@ -181,7 +181,7 @@ TEST(FormData, ReadsWhatItWritesCharacterForCharacter) {
                                                       L"Font", L"ForeColor", L"BackColor"}));
     EXPECT_EQ(first.ReadPicture(L"Picture", nullptr)->Name(), L"BUTTON_NORMAL");
     EXPECT_EQ(first.ReadText(L"Caption", L""), L"注 册");
-    FontSpec font = first.ReadFont(L"Font", nullptr)->Spec();
+    FontDescription font = first.ReadFont(L"Font", nullptr)->Description();
     EXPECT_EQ(font.face, L"宋体");
     EXPECT_EQ(font.points, 10.5);
     EXPECT_EQ(font.weight, 700);

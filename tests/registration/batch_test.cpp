@@ -10,6 +10,7 @@
 #include "messages.h"
 #include "system_error.h"
 #include "test_folder.h"
+#include "no_queue_display.h"
 #include "test_server_keys.h"
 
 namespace kestrave {
@@ -39,19 +40,7 @@ std::wstring SourcesKept(const std::wstring& line) {
     return L"以下原文件没有删除:\r\n" + line + L"\r\n";
 }
 
-class NoQueueDisplay : public QueueDisplay {
-  public:
-    void AppendRow(const std::wstring&) override {}
-    void RemoveRow(int) override {}
-    void ClearRows() override {}
-    int RowCount() const override { return 0; }
-    int SelectedRow() const override { return -1; }
-    void SelectRow(int) override {}
-    void ShowCount(const std::wstring&) override {}
-    std::wstring FolderCaption() const override { return {}; }
-    void SetFolderCaption(const std::wstring&) override {}
-    void SetFolderTooltip(const std::wstring&) override {}
-};
+using testing::NoQueueDisplay;
 
 struct ShownMessage {
     std::wstring text;

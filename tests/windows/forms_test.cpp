@@ -189,7 +189,7 @@ TEST(Form, QueueShownInARealListBoxFollowsTheQueue) {
 TEST(Form, LabelsWrapChineseTextBetweenCharacters) {
     TestForm form;
     WindowDc dc(form.hWnd());
-    const SelectedObject font(dc.get(), MakeFont(FontSpec{})->Handle());
+    const SelectedObject font(dc.get(), MakeFont(FontDescription{})->Handle());
     SIZE one{};
     GetTextExtentPoint32W(dc.get(), L"添", 1, &one);
     const auto lines = WrapText(dc.get(), L"添加控件时保留上一次选择的文件夹", one.cx * 10);

@@ -81,7 +81,7 @@ RECT PixelsFromTwips(const TwipsRect& rect) {
 }
 
 Form::Form(std::wstring title, TwipsRect designPlace)
-    : title_(std::move(title)), designPlace_(designPlace), font_(MakeFont(FontSpec{})) {}
+    : title_(std::move(title)), designPlace_(designPlace), font_(MakeFont(FontDescription{})) {}
 
 Form::~Form() {
     if (window_)
