@@ -1,6 +1,5 @@
 #include "batch.h"
 
-#include <ole2.h>
 #include <shellapi.h>
 
 #include <cstring>
@@ -19,23 +18,6 @@ namespace {
 std::wstring TargetFolder(OptionsSource& options) {
     return EnvironmentValue(L"windir") + options.TargetSubfolder();
 }
-
-// Keeps the process's OLE runtime up for a whole run. Every worker still enters its own
-// apartment, but when no other thread holds OLE the runtime is built up and torn down again for
-// each file, which costs about as much as loading the server itself.
-class OleRuntimeHold {
-  public:
-    OleRuntimeHold() : held_(SUCCEEDED(OleInitialize(nullptr))) {}
-    ~OleRuntimeHold() {
-        if (held_)
-            OleUninitialize();
-    }
-    OleRuntimeHold(const OleRuntimeHold&) = delete;
-    OleRuntimeHold& operator=(const OleRuntimeHold&) = delete;
-
-  private:
-    bool held_;
-};
 
 void CloseRun(BatchHost& host, const ClosingMessage& message) {
     host.HideMainWindow();
@@ -122,8 +104,9 @@ bool IsSeparateIdenticalCopy(const std::wstring& source, const std::wstring& sys
 // Puts the source into the system folder and registers it there; empty when registered,
 // otherwise why not. Never replaces a file: a hidden or system file of that name, which the
 // lookup does not see, belongs to somebody else.
-std::wstring RegisterSystemCopy(const std::wstring& source, const std::wstring& systemCopy,
-                                DWORD waitLimitMs, bool& justCopied) {
+std::wstring RegisterSystemCopy(ServerEntryRunner& runner, const std::wstring& source,
+                                const std::wstring& systemCopy, DWORD waitLimitMs,
+                                bool& justCopied) {
     justCopied = false;
     if (FindFileName(systemCopy).empty()) {
         if (!CopyFileW(source.c_str(), systemCopy.c_str(), TRUE)) {
@@ -132,13 +115,13 @@ std::wstring RegisterSystemCopy(const std::wstring& source, const std::wstring& 
         }
         justCopied = true;
     }
-    return EntryFailureReason(CallServerEntry(systemCopy, false, waitLimitMs), false);
+    return EntryFailureReason(runner.Call(systemCopy, false, waitLimitMs), false);
 }
 
 RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
                              const std::wstring& targetFolder, DWORD waitLimitMs) {
     RegisterSummary summary;
-    OleRuntimeHold oleRuntime;
+    ServerEntryRunner runner;
     for (int i = 0; i < list.Count(); ++i) {
         const std::wstring& fileName = list.FileNames()[i];
         const std::wstring& source = list.FullPaths()[i];
@@ -151,7 +134,7 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
         const std::wstring systemCopy = targetFolder + fileName;
         bool justCopied = false;
         const std::wstring failure =
-            RegisterSystemCopy(source, systemCopy, waitLimitMs, justCopied);
+            RegisterSystemCopy(runner, source, systemCopy, waitLimitMs, justCopied);
         if (failure.empty()) {
             ++summary.registeredCount;
         } else {
@@ -177,14 +160,13 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
 UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
                                  const std::wstring& targetFolder, DWORD waitLimitMs) {
     UnregisterSummary summary;
-    OleRuntimeHold oleRuntime;
+    ServerEntryRunner runner;
     for (int i = 0; i < list.Count(); ++i) {
         const std::wstring systemCopy = targetFolder + list.FileNames()[i];
         if (FindFileName(systemCopy).empty())
             continue;
 
-        std::wstring failure =
-            EntryFailureReason(CallServerEntry(systemCopy, true, waitLimitMs), true);
+        std::wstring failure = EntryFailureReason(runner.Call(systemCopy, true, waitLimitMs), true);
         const bool deleteWanted = options.IsOn(OptionFlag::DeleteAfterUnregister);
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {

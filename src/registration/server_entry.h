@@ -1,8 +1,9 @@
-// Running one COM server's self-registration export with a bounded wait.
+// Running COM servers' self-registration exports with a bounded wait.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 namespace kestrave {
@@ -31,9 +32,29 @@ struct EntryResult {
 
 const wchar_t* EntryExportName(bool unregister);
 
-// Loads the server at `path`, runs its DllRegisterServer (or DllUnregisterServer) on a worker
-// thread with COM initialised, and waits at most `waitLimitMs`. A worker that overruns is ended
-// and stopped before its library is released.
+// Runs servers' exports one after another on a worker thread that sits in a single-threaded
+// apartment. Starting a thread and an apartment for every file costs about as much as the
+// registration itself, so the worker is kept between calls; one that overruns the limit is ended
+// and the next call starts a fresh one.
+class ServerEntryRunner {
+  public:
+    ServerEntryRunner();
+    ~ServerEntryRunner();
+    ServerEntryRunner(const ServerEntryRunner&) = delete;
+    ServerEntryRunner& operator=(const ServerEntryRunner&) = delete;
+
+    // Loads the server at `path`, runs its DllRegisterServer (or DllUnregisterServer) on the
+    // worker and waits at most `waitLimitMs`. An ended worker is stopped before the library is
+    // released.
+    EntryResult Call(const std::wstring& path, bool unregister,
+                     DWORD waitLimitMs = kServerEntryWaitLimitMs);
+
+  private:
+    class Worker;
+    std::unique_ptr<Worker> worker_;
+};
+
+// One call on a worker of its own.
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
                             DWORD waitLimitMs = kServerEntryWaitLimitMs);
 

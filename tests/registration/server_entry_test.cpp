@@ -119,5 +119,40 @@ TEST(CallServerEntry, EndsAWorkerThatOverrunsTheLimitAndReleasesItsLibrary) {
     EXPECT_EQ(CallServerEntry(path, false, 50).outcome, EntryOutcome::TimedOut);
 }
 
+// One runner serves a whole batch: whatever a server did to the worker, the next one still gets
+// a working apartment, and nothing stays loaded.
+TEST(ServerEntryRunner, KeepsServingAfterAServerOverranOrEndedTheWorker) {
+    TempFolder folder;
+    struct Step {
+        const wchar_t* dll;
+        DWORD waitLimitMs;
+        EntryOutcome outcome;
+        bool succeeded;
+    } steps[] = {
+        {L"good_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
+        {L"apartment_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
+        {L"slow_server.dll", 200, EntryOutcome::TimedOut, false},
+        {L"apartment_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
+        {L"exiting_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, false},
+        {L"apartment_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
+        {L"failing_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, false},
+        {L"good_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
+    };
+    ServerEntryRunner runner;
+    int stepNumber = 0;
+    for (const Step& step : steps) {
+        std::wstring name = L"runner" + std::to_wstring(++stepNumber) + L".ocx";
+        SCOPED_TRACE(stepNumber);
+        std::wstring path = PlaceServer(folder, step.dll, name);
+        EntryResult result = runner.Call(path, false, step.waitLimitMs);
+        EXPECT_EQ(result.outcome, step.outcome);
+        EXPECT_EQ(result.Succeeded(), step.succeeded) << std::hex << result.result;
+        EXPECT_FALSE(IsLoaded(path));
+        if (std::wstring(step.dll) == L"good_server.dll") {
+            EXPECT_TRUE(runner.Call(path, true).Succeeded());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kestrave
