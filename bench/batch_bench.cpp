@@ -1,10 +1,15 @@
 // How much the batch engine costs per file: N copies of a well-behaved server registered three
-// ways in one run, each into its own scratch system folder:
-//   batch     RegisterAll, one bounded worker per file;
+// ways, each into its own scratch system folder:
+//   batch     RegisterAll, one bounded worker kept for the whole run;
 //   regsvr32  one "regsvr32 /s" process per file, after the same copy;
 //   floor     copy + LoadLibrary + DllRegisterServer + FreeLibrary in a loop, COM set up once.
-// Usage: batch_bench.exe [N [rounds]]   (defaults 200 and 2; good_server.dll must sit next to the
-// program, where the build puts it)
+// Usage: batch_bench.exe [N [rounds]]   (defaults 200 and 5; good_server.dll must sit next to
+// the program, where the build puts it)
+//
+// Every round of the batch and of the floor runs in a process of its own: the test server's
+// static runtime takes a thread-local slot at every load and never gives it back, and a process
+// has only about 1080 of them. The machine is shared, so batch and floor take turns and each is
+// judged by its fastest round, the one least disturbed by others.
 #include <ole2.h>
 #include <windows.h>
 
@@ -18,6 +23,7 @@
 #include "batch.h"
 #include "file_lookup.h"
 #include "no_queue_display.h"
+#include "program_folder.h"
 #include "test_server_keys.h"
 
 namespace kestrave {
@@ -45,13 +51,6 @@ class BenchOptions : public OptionsSource {
     bool IsOn(OptionFlag flag) override { return flag == OptionFlag::WarnMissingSource; }
     std::wstring TargetSubfolder() override { return kSystem32Subfolder; }
 };
-
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring full(path, length);
-    return full.substr(0, full.find_last_of(L'\\'));
-}
 
 double NowMs() {
     static LARGE_INTEGER frequency = [] {
@@ -197,6 +196,98 @@ double TimeFloor(const Run& run) {
     return NowMs() - start;
 }
 
+// Each round gets fresh files, names and folders, and leaves nothing registered behind.
+template <typename Register>
+double TimedRound(const std::wstring& root, const std::wstring& label, const std::wstring& server,
+                  int count, Register registerAll, int& registered) {
+    Run run = PrepareRun(root, label, server, count);
+    const double elapsed = registerAll(run);
+    registered = CountRegistered(run);
+    Unregister(run);
+    RemoveTree(run.windowsFolder);
+    return elapsed;
+}
+
+std::wstring ServerPath() {
+    return ProgramFolder() + L"\\good_server.dll";
+}
+
+// What one round in its own process found.
+struct RoundResult {
+    double elapsedMs = 0;
+    int registered = 0;
+    bool reportedSuccess = false;
+};
+
+// The child's side: one timed round of `way` after a small one that pays for the first load of
+// the library and of COM, which no later file pays.
+int RunRound(const std::wstring& way, int count, const std::wstring& root,
+             const std::wstring& resultFile) {
+    const std::wstring server = ServerPath();
+    RoundResult result;
+    bool reported = false;
+    auto batch = [&reported](const Run& run) { return TimeBatch(run, reported); };
+    int ignored = 0;
+    if (way == L"batch") {
+        TimedRound(root, way + L"-warmup", server, 3, batch, ignored);
+        result.elapsedMs = TimedRound(root, way, server, count, batch, result.registered);
+        result.reportedSuccess = reported;
+    } else {
+        TimedRound(root, way + L"-warmup", server, 3, TimeFloor, ignored);
+        result.elapsedMs = TimedRound(root, way, server, count, TimeFloor, result.registered);
+        result.reportedSuccess = true;
+    }
+    FILE* out = _wfopen(resultFile.c_str(), L"w");
+    if (!out)
+        return 1;
+    std::fprintf(out, "%.3f %d %d\n", result.elapsedMs, result.registered,
+                 result.reportedSuccess ? 1 : 0);
+    std::fclose(out);
+    return 0;
+}
+
+// The parent's side: runs one round in a new process of this program and reads what it found.
+bool RoundInChild(const std::wstring& way, int round, int count, const std::wstring& root,
+                  RoundResult& result) {
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::wstring label = way + std::to_wstring(round);
+    const std::wstring roundRoot = root + L"\\" + label;
+    const std::wstring resultFile = root + L"\\" + label + L".txt";
+    CreateDirectoryW(roundRoot.c_str(), nullptr);
+    std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --round " + way + L" " +
+                               std::to_wstring(count) + L" \"" + roundRoot + L"\" \"" + resultFile +
+                               L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        std::fprintf(stderr, "a round could not be started: %lu\n", GetLastError());
+        return false;
+    }
+    constexpr DWORD kRoundLimitMs = 10 * 60 * 1000;
+    const bool ended = WaitForSingleObject(process.hProcess, kRoundLimitMs) == WAIT_OBJECT_0;
+    if (!ended)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    RemoveTree(roundRoot);
+    FILE* in = _wfopen(resultFile.c_str(), L"r");
+    if (!in) {
+        std::fprintf(stderr, "round %ls gave no result%s\n", label.c_str(),
+                     ended ? "" : " (stopped after ten minutes)");
+        return false;
+    }
+    int reported = 0;
+    const bool read =
+        std::fscanf(in, "%lf %d %d", &result.elapsedMs, &result.registered, &reported) == 3;
+    std::fclose(in);
+    DeleteFileW(resultFile.c_str());
+    result.reportedSuccess = reported != 0;
+    return read;
+}
+
 double Fastest(const std::vector<double>& values) {
     return *std::min_element(values.begin(), values.end());
 }
@@ -211,20 +302,8 @@ std::string RoundTimes(const std::vector<double>& values) {
     return text;
 }
 
-// Each round gets fresh files, names and folders, and leaves nothing registered behind.
-template <typename Register>
-double TimedRound(const std::wstring& root, const std::wstring& label, const std::wstring& server,
-                  int count, Register registerAll, int& registered) {
-    Run run = PrepareRun(root, label, server, count);
-    const double elapsed = registerAll(run);
-    registered = CountRegistered(run);
-    Unregister(run);
-    RemoveTree(run.windowsFolder);
-    return elapsed;
-}
-
 int Bench(int count, int rounds) {
-    const std::wstring server = ProgramFolder() + L"\\good_server.dll";
+    const std::wstring server = ServerPath();
     if (FindFileName(server).empty()) {
         std::fprintf(stderr, "good_server.dll is not next to the program\n");
         return 2;
@@ -235,31 +314,20 @@ int Bench(int count, int rounds) {
         std::wstring(temp) + L"kestrave-bench-" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(root.c_str(), nullptr);
 
-    bool batchReportedSuccess = true;
-    auto batch = [&batchReportedSuccess](const Run& run) {
-        bool reported = false;
-        const double elapsed = TimeBatch(run, reported);
-        batchReportedSuccess = batchReportedSuccess && reported;
-        return elapsed;
-    };
-
-    // The first load of a library and of COM costs what no later file pays; pay it up front.
-    int ignored = 0;
-    TimedRound(root, L"warmup", server, 3, batch, ignored);
-    TimedRound(root, L"warmupfloor", server, 3, TimeFloor, ignored);
-
-    // The machine is shared: batch and floor take turns, and each is judged by its fastest round,
-    // the one least disturbed by others.
     std::vector<double> batchTimes, floorTimes;
     bool allRegistered = true;
+    bool batchReportedSuccess = true;
     for (int round = 1; round <= rounds; ++round) {
-        int registered = 0;
-        batchTimes.push_back(
-            TimedRound(root, L"batch" + std::to_wstring(round), server, count, batch, registered));
-        allRegistered = allRegistered && registered == count;
-        floorTimes.push_back(TimedRound(root, L"floor" + std::to_wstring(round), server, count,
-                                        TimeFloor, registered));
-        allRegistered = allRegistered && registered == count;
+        RoundResult batch, floor;
+        if (!RoundInChild(L"batch", round, count, root, batch) ||
+            !RoundInChild(L"floor", round, count, root, floor)) {
+            RemoveTree(root);
+            return 3;
+        }
+        batchTimes.push_back(batch.elapsedMs);
+        floorTimes.push_back(floor.elapsedMs);
+        allRegistered = allRegistered && batch.registered == count && floor.registered == count;
+        batchReportedSuccess = batchReportedSuccess && batch.reportedSuccess;
     }
     int regsvr32Registered = 0;
     const double regsvr32Ms =
@@ -291,26 +359,22 @@ int Bench(int count, int rounds) {
 }  // namespace
 }  // namespace kestrave
 
-constexpr int kLoadsPerProcess = 1000;
+// A round process loads the server a few times more than it registers files.
+constexpr int kMostFiles = 1000;
 
-int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 200;
-    int rounds = argc > 2 ? std::atoi(argv[2]) : 2;
-    if (count < 1 || rounds < 1 || count > kLoadsPerProcess / 2) {
-        std::fprintf(stderr,
-                     "usage: batch_bench [files, 1 to %d, default 200] [rounds, default 2]\n",
-                     kLoadsPerProcess / 2);
-        return 2;
-    }
-    // The test server's static runtime takes a thread-local slot at every load and never gives
-    // it back; a process has about 1080 of them, and running out aborts it.
-    const int roundsThatFit = std::max(1, (kLoadsPerProcess / count - 1) / 2);
-    if (rounds > roundsThatFit) {
-        std::fprintf(stderr, "%d rounds of %d files would load the server too often; running %d\n",
-                     rounds, count, roundsThatFit);
-        rounds = roundsThatFit;
-    }
+int wmain(int argc, wchar_t** argv) {
     try {
+        if (argc == 6 && std::wstring(argv[1]) == L"--round") {
+            return kestrave::RunRound(argv[2], _wtoi(argv[3]), argv[4], argv[5]);
+        }
+        const int count = argc > 1 ? _wtoi(argv[1]) : 200;
+        const int rounds = argc > 2 ? _wtoi(argv[2]) : 5;
+        if (count < 1 || count > kMostFiles || rounds < 1) {
+            std::fprintf(stderr,
+                         "usage: batch_bench [files, 1 to %d, default 200] [rounds, default 5]\n",
+                         kMostFiles);
+            return 2;
+        }
         return kestrave::Bench(count, rounds);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "benchmark stopped: %s\n", error.what());

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the registration benchmark under Wine and prints its figures: bench.sh [N]
+# Runs the registration benchmark under Wine and prints its figures: bench.sh [N [rounds]]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/setup.sh"
 "$root/scripts/build.sh" i686 >/dev/null
 source "$root/scripts/wine-env.sh"
 trap wine_env_stop EXIT
