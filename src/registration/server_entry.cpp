@@ -107,15 +107,20 @@ class ServerEntryRunner::Worker {
 
     // Servers expect an initialised single-threaded apartment, as the system's own registration
     // tool gives them, and one that was there before they were loaded, as on its main thread.
+    // The apartment is held for the worker's life; each job enters it once more, so that a
+    // server that left it one time too many does not leave the next one without.
     static DWORD WINAPI Loop(void* self) {
         Worker& worker = *static_cast<Worker*>(self);
-        const HRESULT init = OleInitialize(nullptr);
+        const HRESULT held = OleInitialize(nullptr);
         while (WaitForSingleObject(worker.jobReady_.get(), INFINITE) == WAIT_OBJECT_0 &&
                worker.job_) {
+            const HRESULT entered = OleInitialize(nullptr);
             worker.result_ = worker.job_();
+            if (SUCCEEDED(entered))
+                OleUninitialize();
             SetEvent(worker.jobDone_.get());
         }
-        if (SUCCEEDED(init))
+        if (SUCCEEDED(held))
             OleUninitialize();
         return 0;
     }

@@ -135,6 +135,8 @@ TEST(ServerEntryRunner, KeepsServingAfterAServerOverranOrEndedTheWorker) {
         {L"apartment_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
         {L"exiting_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, false},
         {L"apartment_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
+        {L"apartment_leaving_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
+        {L"apartment_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
         {L"failing_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, false},
         {L"good_server.dll", kServerEntryWaitLimitMs, EntryOutcome::Finished, true},
     };
