@@ -24,12 +24,14 @@
 #include "file_lookup.h"
 #include "no_queue_display.h"
 #include "program_folder.h"
+#include "test_folder.h"
 #include "test_server_keys.h"
 
 namespace kestrave {
 namespace {
 
 using testing::NoQueueDisplay;
+using testing::RemoveTree;
 
 class QuietHost : public BatchHost {
   public:
@@ -63,27 +65,6 @@ double NowMs() {
     return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 // One way of registering: its own sources, its own system folder and its own server names, so
 // that no way finds the work of another already done.
 struct Run {
@@ -115,16 +96,9 @@ Run PrepareRun(const std::wstring& root, const std::wstring& label, const std::w
 }
 
 int CountRegistered(const Run& run) {
-    int registered = 0;
-    for (const std::wstring& name : run.names) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name).c_str(), 0, KEY_READ,
-                          &key) == ERROR_SUCCESS) {
-            ++registered;
-            RegCloseKey(key);
-        }
-    }
-    return registered;
+    return static_cast<int>(std::count_if(run.names.begin(), run.names.end(), [](const auto& name) {
+        return testing::RegistryKeyExists(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name));
+    }));
 }
 
 void Unregister(const Run& run) {

@@ -7,6 +7,7 @@
 
 #include "messages.h"
 #include "screen.h"
+#include "text.h"
 
 namespace kestrave {
 namespace {
@@ -53,15 +54,6 @@ float TwipsY(LPARAM position) {
     return static_cast<float>(GET_Y_LPARAM(position)) * TwipsPerPixelY();
 }
 
-std::wstring FromUtf8(const char* text) {
-    int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (size <= 1)
-        return {};
-    std::wstring result(size - 1, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, result.data(), size);
-    return result;
-}
-
 void RegisterButtonClass(WNDPROC procedure) {
     static const bool registered = [procedure] {
         WNDCLASSEXW windowClass{};
@@ -91,7 +83,7 @@ void ButtonHost::ButtonEventFailed(Button&, std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& failure) {
-        description = FromUtf8(failure.what());
+        description = WideFromUtf8(failure.what());
     } catch (...) {
     }
     MessageBoxW(nullptr, description.c_str(), kMessageTitle, MB_OK | MB_ICONERROR);

@@ -8,6 +8,8 @@
 #include <cwctype>
 #include <optional>
 
+#include "text.h"
+
 namespace kestrave {
 namespace {
 
@@ -19,20 +21,8 @@ constexpr wchar_t kUnderline[] = L"Underline";
 constexpr wchar_t kStrikeout[] = L"Strikeout";
 constexpr wchar_t kIndent[] = L"   ";
 
-std::string Utf8(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string result(size > 0 ? size : 0, '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                            size, nullptr, nullptr);
-    }
-    return result;
-}
-
-std::wstring WideFromUtf8(std::string_view text) {
+// Saved form data is ours: a byte that is not UTF-8 means a damaged resource, not a text.
+std::wstring WideFromStrictUtf8(std::string_view text) {
     if (text.empty())
         return {};
     int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
@@ -129,7 +119,7 @@ class LineCursor {
     }
     void ExpectEnd() {
         if (!AtEnd())
-            Fail("unexpected text: " + Utf8(rest_));
+            Fail("unexpected text: " + Utf8FromWide(rest_));
     }
     bool Eat(wchar_t c) {
         SkipBlanks();
@@ -198,7 +188,7 @@ class LineCursor {
                     text += static_cast<wchar_t>(HexNumber(4, 4, "\\u needs four hex digits"));
                     break;
                 default:
-                    Fail("unknown escape \\" + Utf8(std::wstring(1, escaped)));
+                    Fail("unknown escape \\" + Utf8FromWide(std::wstring(1, escaped)));
             }
         }
     }
@@ -298,7 +288,7 @@ FontRef ParseFontRest(LineCursor& cursor, std::wstring face) {
         } else if (EqualsIgnoringCase(word, kStrikeout)) {
             description.strikeout = true;
         } else {
-            cursor.Fail("unknown font style: " + Utf8(word));
+            cursor.Fail("unknown font style: " + Utf8FromWide(word));
         }
     }
     return MakeFont(std::move(description));
@@ -321,7 +311,7 @@ PropertyValue ParseValue(LineCursor& cursor, const PictureLoader& loadPicture) {
         return PictureRef{};
     PictureRef picture = loadPicture ? loadPicture(name) : nullptr;
     if (!picture)
-        cursor.Fail("no picture named " + Utf8(name));
+        cursor.Fail("no picture named " + Utf8FromWide(name));
     return picture;
 }
 
@@ -391,20 +381,20 @@ std::wstring FormattedValue(const std::wstring& key, const PropertyValue& value)
         if (!*picture)
             return kNothing;
         if (!IsPictureName((*picture)->Name())) {
-            throw FormDataError(0, "picture of \"" + Utf8(key) +
+            throw FormDataError(0, "picture of \"" + Utf8FromWide(key) +
                                        "\" has no name to save it by: \"" +
-                                       Utf8((*picture)->Name()) + "\"");
+                                       Utf8FromWide((*picture)->Name()) + "\"");
         }
         return (*picture)->Name();
     }
     const FontRef& font = std::get<FontRef>(value);
     if (!font)
-        throw FormDataError(0, "font of \"" + Utf8(key) + "\" is missing");
+        throw FormDataError(0, "font of \"" + Utf8FromWide(key) + "\" is missing");
     const FontDescription& description = font->Description();
     char points[32];
     auto [end, error] = std::to_chars(points, points + sizeof points, description.points);
     if (error != std::errc() || !(description.points > 0)) {
-        throw FormDataError(0, "font of \"" + Utf8(key) + "\" has no usable size");
+        throw FormDataError(0, "font of \"" + Utf8FromWide(key) + "\" has no usable size");
     }
     std::wstring text = QuotedText(description.face) + L", " + std::wstring(points, end) + L", " +
                         std::to_wstring(description.weight) + L", " +
@@ -429,7 +419,7 @@ std::vector<SavedControl> ParseFormData(std::string_view utf8Text,
                                         const PictureLoader& loadPicture) {
     if (utf8Text.substr(0, 3) == "\xEF\xBB\xBF")
         utf8Text.remove_prefix(3);
-    const std::wstring text = WideFromUtf8(utf8Text);
+    const std::wstring text = WideFromStrictUtf8(utf8Text);
 
     std::vector<SavedControl> controls;
     std::optional<SavedControl> open;
@@ -478,7 +468,7 @@ std::vector<SavedControl> ParseFormData(std::string_view utf8Text,
         PropertyValue value = ParseValue(cursor, loadPicture);
         cursor.ExpectEnd();
         if (open->properties.Contains(key))
-            cursor.Fail("key given twice: " + Utf8(key));
+            cursor.Fail("key given twice: " + Utf8FromWide(key));
         open->properties.Store(key, std::move(value));
     }
     if (open)
@@ -491,7 +481,7 @@ std::string FormatFormData(const std::vector<SavedControl>& controls) {
     for (const SavedControl& control : controls) {
         if (!IsBareWord(control.className)) {
             throw FormDataError(
-                0, "class name of the wrong shape: \"" + Utf8(control.className) + "\"");
+                0, "class name of the wrong shape: \"" + Utf8FromWide(control.className) + "\"");
         }
         text += kBegin;
         text += L' ';
@@ -502,13 +492,13 @@ std::string FormatFormData(const std::vector<SavedControl>& controls) {
         text += L'\n';
         for (const auto& [key, value] : control.properties.Entries()) {
             if (!IsKey(key))
-                throw FormDataError(0, "key of the wrong shape: \"" + Utf8(key) + "\"");
+                throw FormDataError(0, "key of the wrong shape: \"" + Utf8FromWide(key) + "\"");
             text += kIndent + key + L" = " + FormattedValue(key, value) + L'\n';
         }
         text += kEnd;
         text += L'\n';
     }
-    return Utf8(text);
+    return Utf8FromWide(text);
 }
 
 const SavedControl* FindSavedControl(const std::vector<SavedControl>& controls,

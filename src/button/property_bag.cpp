@@ -5,26 +5,18 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "text.h"
+
 namespace kestrave {
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string result(size > 0 ? size : 0, '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                            size, nullptr, nullptr);
-    }
-    return result;
-}
 
 template <typename Value>
 Value ReadAs(const PropertyBag& bag, const std::wstring& key, const Value& defaultValue) {
     PropertyValue value = bag.Read(key, defaultValue);
     if (auto* typed = std::get_if<Value>(&value))
         return *typed;
-    throw std::invalid_argument("saved property \"" + Utf8(key) + "\" holds another kind of value");
+    throw std::invalid_argument("saved property \"" + Utf8FromWide(key) +
+                                "\" holds another kind of value");
 }
 
 }  // namespace
