@@ -1,14 +1,11 @@
 #include "batch.h"
 
-#include <shellapi.h>
-
-#include <cstring>
-#include <vector>
+#include <unordered_set>
 
 #include "batch_report.h"
 #include "environment.h"
 #include "file_lookup.h"
-#include "handles.h"
+#include "file_steps.h"
 #include "messages.h"
 
 namespace kestrave {
@@ -26,133 +23,80 @@ void CloseRun(BatchHost& host, const ClosingMessage& message) {
     host.SetMousePointer(kPointerArrow);
 }
 
-bool IsGone(const std::wstring& path) {
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return false;
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
+// Paths as the file system compares them: letter case ignored. A set, because a batch can hold
+// thousands of files and each one is looked up.
+class PathSet {
+  public:
+    // False when the path was in the set already.
+    bool Insert(const std::wstring& path) { return paths_.insert(Folded(path)).second; }
+    bool Contains(const std::wstring& path) const { return paths_.count(Folded(path)) > 0; }
 
-// The shell answers with its own private codes for some failures; those mean nothing to
-// FormatMessage.
-bool IsShellPrivateCode(int code) {
-    return (code >= 0x71 && code <= 0x88) || code == 0xB7 || code == 0x402 || code == 0x10000 ||
-           code == 0x10074;
-}
-
-// Asks the file system itself why a file cannot be deleted: opening it for deletion meets the
-// same refusal (in use, no right) that the delete met.
-DWORD WhyNotDeleted(const std::wstring& path, int shellResult) {
-    if (shellResult != 0 && !IsShellPrivateCode(shellResult))
-        return static_cast<DWORD>(shellResult);
-    FileHandle probe(CreateFileW(path.c_str(), DELETE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!probe) {
-        DWORD error = GetLastError();
-        return error;
+  private:
+    static std::wstring Folded(std::wstring path) {
+        if (!path.empty())
+            CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+        return path;
     }
-    return ERROR_ACCESS_DENIED;
-}
+    std::unordered_set<std::wstring> paths_;
+};
 
-FileHandle OpenForReading(const std::wstring& path) {
-    return FileHandle(CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-}
+enum class SourceState { Present, Missing, HiddenOrSystem };
 
-bool ReadChunk(HANDLE file, std::vector<char>& buffer, DWORD& read) {
-    return ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) != 0;
-}
-
-// True when the system copy is another file holding the source's exact bytes, so that deleting
-// the source loses nothing. A source that is itself the system copy, or that cannot be read for
-// comparison, is never taken for one.
-bool IsSeparateIdenticalCopy(const std::wstring& source, const std::wstring& systemCopy) {
-    FileHandle a = OpenForReading(source);
-    FileHandle b = OpenForReading(systemCopy);
-    if (!a || !b)
-        return false;
-    BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
-    if (!GetFileInformationByHandle(a.get(), &infoA))
-        return false;
-    if (!GetFileInformationByHandle(b.get(), &infoB))
-        return false;
-    const bool sameFile = infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-                          infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
-                          infoA.nFileIndexLow == infoB.nFileIndexLow;
-    if (sameFile)
-        return false;
-    if (infoA.nFileSizeHigh != infoB.nFileSizeHigh || infoA.nFileSizeLow != infoB.nFileSizeLow) {
-        return false;
-    }
-
-    std::vector<char> bufferA(64 * 1024), bufferB(64 * 1024);
-    for (;;) {
-        DWORD readA = 0, readB = 0;
-        if (!ReadChunk(a.get(), bufferA, readA) || !ReadChunk(b.get(), bufferB, readB))
-            return false;
-        if (readA != readB)
-            return false;
-        if (readA == 0)
-            return true;
-        if (std::memcmp(bufferA.data(), bufferB.data(), readA) != 0)
-            return false;
-    }
-}
-
-// Puts the source into the system folder and registers it there; empty when registered,
-// otherwise why not. Never replaces a file: a hidden or system file of that name, which the
-// lookup does not see, belongs to somebody else.
-std::wstring RegisterSystemCopy(ServerEntryRunner& runner, const std::wstring& source,
-                                const std::wstring& systemCopy, DWORD waitLimitMs,
-                                bool& justCopied) {
-    justCopied = false;
-    if (FindFileName(systemCopy).empty()) {
-        if (!CopyFileW(source.c_str(), systemCopy.c_str(), TRUE)) {
-            DWORD error = GetLastError();
-            return CopyFailureReason(error);
-        }
-        justCopied = true;
-    }
-    return EntryFailureReason(runner.Call(systemCopy, false, waitLimitMs), false);
+// The queued name must be found exactly as queued: a source renamed, even in letter case only,
+// is not the file that was queued. A hidden or system file is there, though, and says so.
+SourceState LookUpSource(const std::wstring& source, const std::wstring& fileName) {
+    const std::wstring found = FindFileName(source);
+    if (!found.empty())
+        return found == fileName ? SourceState::Present : SourceState::Missing;
+    const DWORD attributes = GetFileAttributesW(source.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return SourceState::Missing;
+    if (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+        return SourceState::HiddenOrSystem;
+    return SourceState::Missing;
 }
 
 RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
                              const std::wstring& targetFolder, DWORD waitLimitMs) {
     RegisterSummary summary;
     ServerEntryRunner runner;
+    // Sources this run registered and then deleted: a second entry of the same file finds it
+    // gone because of the run itself, not because it went missing.
+    PathSet registeredAndDeleted;
     for (int i = 0; i < list.Count(); ++i) {
         const std::wstring& fileName = list.FileNames()[i];
         const std::wstring& source = list.FullPaths()[i];
-        // A renamed source, even in letter case only, is not the file that was queued.
-        if (FindFileName(source) != fileName) {
-            summary.missingSources.push_back(source);
-            continue;
+        switch (LookUpSource(source, fileName)) {
+            case SourceState::Present:
+                break;
+            case SourceState::HiddenOrSystem:
+                summary.failures.push_back({source, kHiddenSourceReason});
+                continue;
+            case SourceState::Missing:
+                if (registeredAndDeleted.Contains(source))
+                    ++summary.registeredCount;
+                else
+                    summary.missingSources.push_back(source);
+                continue;
         }
 
         const std::wstring systemCopy = targetFolder + fileName;
-        bool justCopied = false;
-        const std::wstring failure =
-            RegisterSystemCopy(runner, source, systemCopy, waitLimitMs, justCopied);
-        if (failure.empty()) {
+        const RegisterStepResult registered = RegisterStep(runner, source, systemCopy, waitLimitMs);
+        if (!registered.copied && registered.existing == FileKinship::DifferentBytes)
+            summary.otherVersionsUsed.push_back(systemCopy);
+        if (registered.failure.empty()) {
             ++summary.registeredCount;
         } else {
-            summary.failures.push_back({source, failure});
+            summary.failures.push_back({source, registered.failure});
         }
 
         if (!options.IsOn(OptionFlag::DeleteAfterRegister))
             continue;
-        // The source may be the only copy there is: it goes only when the system folder holds
-        // the same bytes, registered.
-        if (!failure.empty() || (!justCopied && !IsSeparateIdenticalCopy(source, systemCopy))) {
-            summary.keptSources.push_back({source, {}});
-            continue;
-        }
-        DWORD deleteError = DeleteServerFile(source);
-        if (deleteError != ERROR_SUCCESS) {
-            summary.keptSources.push_back({source, DeleteFailureReason(deleteError)});
-        }
+        const DeletionResult deletion = DeleteSourceStep(source, registered);
+        if (deletion.deleted)
+            registeredAndDeleted.Insert(source);
+        else
+            summary.keptSources.push_back({source, deletion.reason});
     }
     return summary;
 }
@@ -161,18 +105,27 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
                                  const std::wstring& targetFolder, DWORD waitLimitMs) {
     UnregisterSummary summary;
     ServerEntryRunner runner;
+    // A name queued twice is one system copy: the second entry has nothing left to do.
+    PathSet handled;
     for (int i = 0; i < list.Count(); ++i) {
         const std::wstring systemCopy = targetFolder + list.FileNames()[i];
-        if (FindFileName(systemCopy).empty())
+        if (!handled.Insert(systemCopy))
             continue;
 
-        std::wstring failure = EntryFailureReason(runner.Call(systemCopy, true, waitLimitMs), true);
+        const UnregisterStepResult step = UnregisterStep(runner, systemCopy, waitLimitMs);
+        if (step.absent) {
+            summary.absentCopies.push_back(systemCopy);
+            continue;
+        }
         const bool deleteWanted = options.IsOn(OptionFlag::DeleteAfterUnregister);
+        std::wstring failure = step.failure;
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {
-            DWORD deleteError = DeleteServerFile(systemCopy);
-            if (deleteError != ERROR_SUCCESS)
-                failure = DeleteFailureReason(deleteError);
+            const CopyDeletionResult deletion =
+                DeleteSystemCopyStep(list.FullPaths()[i], systemCopy);
+            if (deletion.keptAsOnlyCopy)
+                summary.onlyCopiesKept.push_back(systemCopy);
+            failure = deletion.failure;
         }
         if (failure.empty())
             continue;
@@ -184,28 +137,6 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
 }
 
 }  // namespace
-
-DWORD DeleteServerFile(const std::wstring& path) {
-    if (!SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-        DWORD error = GetLastError();
-        return error;
-    }
-    // The shell takes a list of paths, each ended by a NUL, the list by one more.
-    std::wstring fileList = path;
-    fileList.push_back(L'\0');
-    SHFILEOPSTRUCTW operation{};
-    operation.hwnd = nullptr;
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = fileList.c_str();
-    operation.fFlags = FOF_NOCONFIRMATION;
-    const int shellResult = SHFileOperationW(&operation);
-
-    if (IsGone(path))
-        return ERROR_SUCCESS;
-    if (operation.fAnyOperationsAborted)
-        return ERROR_CANCELLED;
-    return WhyNotDeleted(path, shellResult);
-}
 
 void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
                  DWORD waitLimitMs) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "file_steps.h"
 #include "options_record.h"
 #include "server_entry.h"
 #include "server_list.h"
@@ -30,12 +31,9 @@ void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host
                  DWORD waitLimitMs = kServerEntryWaitLimitMs);
 
 // Runs DllUnregisterServer of each queued name's copy in the system folder; names without a
-// copy there are passed over. Source files are never touched.
+// copy there are passed over and reported. A copy is deleted, when asked, only if its queued
+// source is another file with the same bytes. Source files are never touched.
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
                    DWORD waitLimitMs = kServerEntryWaitLimitMs);
-
-// Deletes one file outright through the shell, without asking. Gives ERROR_SUCCESS once the
-// file is really gone, otherwise the system's reason why it is still there.
-DWORD DeleteServerFile(const std::wstring& path);
 
 }  // namespace kestrave

@@ -26,6 +26,9 @@ struct RegisterSummary {
     std::vector<std::wstring> missingSources;  // full paths whose source file was gone
     std::vector<UnfinishedFile> failures;      // sources present but not registered
     std::vector<UnfinishedFile> keptSources;   // left in place although deleting was asked for
+    // System copies that were there already, hold other bytes than the queued file, and were
+    // registered in its place.
+    std::vector<std::wstring> otherVersionsUsed;
     bool warnMissingSource = true;
 };
 
@@ -33,6 +36,8 @@ struct RegisterSummary {
 struct UnregisterSummary {
     std::vector<UnfinishedFile> failures;  // system copies not unregistered, or not deleted
     bool failedFilesWereToBeDeleted = false;
+    std::vector<std::wstring> onlyCopiesKept;  // unregistered but not deleted: no twin elsewhere
+    std::vector<std::wstring> absentCopies;    // queued names with no copy in the system folder
 };
 
 struct ClosingMessage {
@@ -48,10 +53,21 @@ std::wstring MissingSourceWarning(const std::vector<std::wstring>& missingSource
                                   bool othersRegistered);
 std::wstring RegistrationFailureList(const std::vector<UnfinishedFile>& failures);
 std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources);
+// A titled block of paths, cut after the limit like every list of the closing message.
+std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths);
 
-// Why an entry call did not succeed; empty when it did.
-std::wstring EntryFailureReason(const EntryResult& result, bool unregister);
-std::wstring CopyFailureReason(DWORD error);
-std::wstring DeleteFailureReason(DWORD error);
+inline constexpr wchar_t kOtherVersionsTitle[] = L"以下控件使用了系统文件夹中已有的不同版本:";
+inline constexpr wchar_t kOnlyCopiesKeptTitle[] = L"以下文件在别处没有相同的副本,没有删除:";
+inline constexpr wchar_t kAbsentCopiesTitle[] = L"以下控件不在系统文件夹中,没有卸载:";
+inline constexpr wchar_t kHiddenSourceReason[] = L"原文件是隐藏或系统文件";
+
+// Why an entry call did not succeed; empty when it did. `fileName` fills the system's texts that
+// name the file they are about.
+std::wstring EntryFailureReason(const EntryResult& result, bool unregister,
+                                const std::wstring& fileName);
+std::wstring CopyFailureReason(DWORD error, const std::wstring& fileName);
+std::wstring DeleteFailureReason(DWORD error, const std::wstring& fileName);
+// A copy that a failed registration put into the system folder could not be taken away again.
+std::wstring CopyRemovalFailureReason(DWORD error, const std::wstring& fileName);
 
 }  // namespace kestrave

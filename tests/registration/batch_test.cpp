@@ -40,6 +40,22 @@ std::wstring SourcesKept(const std::wstring& line) {
     return L"以下原文件没有删除:\r\n" + line + L"\r\n";
 }
 
+std::wstring OtherVersionUsed(const std::wstring& systemCopy) {
+    return L"以下控件使用了系统文件夹中已有的不同版本:\r\n" + systemCopy + L"\r\n";
+}
+
+std::wstring OnlyCopyKept(const std::wstring& systemCopy) {
+    return L"以下文件在别处没有相同的副本,没有删除:\r\n" + systemCopy + L"\r\n";
+}
+
+std::wstring NotInSystemFolder(const std::wstring& systemCopy) {
+    return L"以下控件不在系统文件夹中,没有卸载:\r\n" + systemCopy + L"\r\n";
+}
+
+std::wstring CannotLoad(DWORD error, const std::wstring& fileName) {
+    return L"无法加载: " + SystemErrorText(error, fileName);
+}
+
 using testing::NoQueueDisplay;
 
 struct ShownMessage {
@@ -187,8 +203,9 @@ TEST(BatchReport, JoinsTheBlocksOfARegisteringRunInOrder) {
 
     ClosingMessage message = RegisterClosingMessage(summary);
     EXPECT_EQ(message.style, kStyleExclamation);
+    // Another file failed, so the warning does not claim the others were registered.
     EXPECT_EQ(message.text,
-              L"注意:有以下1个控件注册不了,其他控件注册完毕!\r\n\r\n"
+              L"注意:有以下1个控件注册不了\r\n\r\n"
               L"C:\\a\\gone.ocx\r\n\r\n原因:控件原文件丢失"
               L"\r\n\r\n"
               L"注意:有以下1个控件注册失败\r\n\r\n"
@@ -196,6 +213,12 @@ TEST(BatchReport, JoinsTheBlocksOfARegisteringRunInOrder) {
               L"\r\n\r\n"
               L"以下原文件没有删除:\r\n"
               L"C:\\a\\bad.ocx\r\nC:\\a\\busy.ocx (无法删除: x)\r\n");
+
+    // Nothing else failed: now it does.
+    summary.failures.clear();
+    EXPECT_EQ(MissingSourceWarning(summary.missingSources, true).substr(0, 27),
+              RegisterClosingMessage(summary).text.substr(0, 27));
+    EXPECT_NE(RegisterClosingMessage(summary).text.find(L",其他控件注册完毕!"), std::wstring::npos);
 
     // Nothing registered: the warning does not claim the others were.
     summary.registeredCount = 0;
@@ -230,8 +253,18 @@ TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
         EXPECT_EQ(RegistrationFailureList(listed),
                   L"注意:有以下" + n + L"个控件注册失败\r\n\r\n" + twelveLines + dots);
         EXPECT_EQ(KeptSourceList(listed), L"以下原文件没有删除:\r\n" + twelveLines + dots);
+        std::vector<std::wstring> paths;
+        for (const UnfinishedFile& file : listed)
+            paths.push_back(file.path);
+        std::wstring pathLines;
+        for (size_t i = 0; i < std::min<size_t>(count, 12); ++i)
+            pathLines += paths[i] + L"\r\n";
+        EXPECT_EQ(PathBlock(kAbsentCopiesTitle, paths),
+                  std::wstring(kAbsentCopiesTitle) + L"\r\n" + pathLines + dots);
 
-        UnregisterSummary unregistered{listed, true};
+        UnregisterSummary unregistered;
+        unregistered.failures = listed;
+        unregistered.failedFilesWereToBeDeleted = true;
         EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
                   L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots +
                       L"\r\n这些文件没有删除.");
@@ -262,7 +295,7 @@ TEST(BatchReport, NamesEachReasonWithTheSystemsText) {
         {{EntryOutcome::Finished, ERROR_SUCCESS, privateCode}, false, L"返回错误 0xA0041234"},
         {{EntryOutcome::NotLoadable, ERROR_BAD_EXE_FORMAT},
          false,
-         L"无法加载: " + SystemErrorText(ERROR_BAD_EXE_FORMAT)},
+         CannotLoad(ERROR_BAD_EXE_FORMAT, L"x.ocx")},
         {{EntryOutcome::ExportMissing}, false, L"缺少入口 DllRegisterServer"},
         {{EntryOutcome::ExportMissing}, true, L"缺少入口 DllUnregisterServer"},
         {{EntryOutcome::WorkerNotStarted, ERROR_NOT_ENOUGH_MEMORY},
@@ -271,11 +304,13 @@ TEST(BatchReport, NamesEachReasonWithTheSystemsText) {
         {{EntryOutcome::TimedOut}, true, L"超过10秒未完成,已终止"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(EntryFailureReason(c.result, c.unregister), c.reason);
+        const std::wstring reason = EntryFailureReason(c.result, c.unregister, L"x.ocx");
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(reason.find(L"%1"), std::wstring::npos) << "an insert left unfilled";
     }
-    EXPECT_EQ(CopyFailureReason(ERROR_ACCESS_DENIED),
+    EXPECT_EQ(CopyFailureReason(ERROR_ACCESS_DENIED, L"x.ocx"),
               L"无法复制到系统文件夹: " + SystemErrorText(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(DeleteFailureReason(ERROR_SHARING_VIOLATION),
+    EXPECT_EQ(DeleteFailureReason(ERROR_SHARING_VIOLATION, L"x.ocx"),
               L"无法删除: " + SystemErrorText(ERROR_SHARING_VIOLATION));
 }
 
@@ -444,7 +479,7 @@ TEST_F(BatchTest, ReportsEachFileThatWasNotRegisteredAndGoesOn) {
              list.Append(L"batch_text.ocx", path, path);
              return path;
          },
-         L"无法加载: " + SystemErrorText(ERROR_BAD_EXE_FORMAT)},
+         CannotLoad(ERROR_BAD_EXE_FORMAT, L"batch_text.ocx")},
         {"a hidden file of that name is in the system folder",
          [this, &hiddenContent](ServerList& list, auto&) {
              std::wstring hidden = SystemCopy(L"batch_hidden.ocx");
@@ -459,7 +494,7 @@ TEST_F(BatchTest, ReportsEachFileThatWasNotRegisteredAndGoesOn) {
              held.push_back(HoldOpen(SystemCopy(L"batch_locked.ocx"), 0));
              return Queue(list, L"good_server.dll", L"batch_locked.ocx");
          },
-         L"无法加载: " + SystemErrorText(ERROR_SHARING_VIOLATION)},
+         CannotLoad(ERROR_SHARING_VIOLATION, L"batch_locked.ocx")},
     };
     int caseNumber = 0;
     for (const Case& c : cases) {
@@ -467,6 +502,8 @@ TEST_F(BatchTest, ReportsEachFileThatWasNotRegisteredAndGoesOn) {
         Scene scene;
         std::vector<FileHandle> held;
         std::wstring troubled = c.queue(scene.list, held);
+        const std::wstring troubledCopy = SystemCopy(scene.list.FileNames().front());
+        const bool copyWasThere = FileExists(troubledCopy);
         const std::wstring after = L"batch_after" + std::to_wstring(++caseNumber) + L".ocx";
         Queue(scene.list, L"good_server.dll", after);
 
@@ -479,10 +516,98 @@ TEST_F(BatchTest, ReportsEachFileThatWasNotRegisteredAndGoesOn) {
         EXPECT_EQ(message.title, kMessageTitle);
         EXPECT_TRUE(IsRegistered(after)) << "the batch goes on after a failure";
         EXPECT_TRUE(FileExists(troubled));
+        EXPECT_EQ(FileExists(troubledCopy), copyWasThere)
+            << "a failed registration leaves the system folder as it was";
     }
     EXPECT_EQ(ReadWholeFile(SystemCopy(L"batch_hidden.ocx")), hiddenContent)
         << "a file in the way is never replaced";
     EXPECT_FALSE(IsRegistered(L"batch_hidden.ocx"));
+}
+
+// A broken file must not stay in the system folder after its registration failed: it would
+// stand in for the mended source the next time.
+TEST_F(BatchTest, AFailedRegistrationTakesItsCopyAwayAndAMendedSourceRegistersNextTime) {
+    Scene scene;
+    const std::wstring source = Source(L"batch_mended.ocx");
+    testing::WriteTextFile(source, "not a library yet");
+    scene.list.Append(L"batch_mended.ocx", source, source);
+    Remember(L"batch_mended.ocx");
+
+    RegisterAll(scene.list, scene.options, scene.host);
+    EXPECT_EQ(scene.host.Closing().text,
+              RegistrationFailed(source, CannotLoad(ERROR_BAD_EXE_FORMAT, L"batch_mended.ocx")));
+    EXPECT_FALSE(FileExists(SystemCopy(L"batch_mended.ocx")));
+
+    CopyOrFail(TestServerPath(L"good_server.dll"), source);  // the user mends the source
+    RecordingHost secondHost;
+    RegisterAll(scene.list, scene.options, secondHost);
+    EXPECT_EQ(secondHost.Closing().text, kAllRegistered);
+    EXPECT_TRUE(IsRegistered(L"batch_mended.ocx"));
+    EXPECT_EQ(ReadWholeFile(SystemCopy(L"batch_mended.ocx")), ReadWholeFile(source));
+}
+
+// The system copy of that name is registered instead of the queued file; when it holds other
+// bytes, the user is told which file that was.
+TEST_F(BatchTest, NamesASystemCopyOfAnotherVersionThatWasRegisteredInstead) {
+    struct Case {
+        const char* what;
+        std::wstring name;
+        std::string systemBytes;  // empty: the same bytes as the source
+    };
+    const std::string goodBytes = ReadWholeFile(TestServerPath(L"good_server.dll"));
+    Case cases[] = {
+        {"the same bytes", L"batch_version_same.ocx", ""},
+        {"other bytes", L"batch_version_other.ocx", goodBytes + "an older build"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        testing::WriteTextFile(SystemCopy(c.name),
+                               c.systemBytes.empty() ? goodBytes : c.systemBytes);
+        Queue(scene.list, L"good_server.dll", c.name);
+
+        RegisterAll(scene.list, scene.options, scene.host);
+
+        ShownMessage message = scene.host.Closing();
+        EXPECT_EQ(message.text, c.systemBytes.empty() ? std::wstring(kAllRegistered)
+                                                      : OtherVersionUsed(SystemCopy(c.name)));
+        EXPECT_EQ(message.style, c.systemBytes.empty() ? kStyleInformation : kStyleExclamation);
+        EXPECT_TRUE(IsRegistered(c.name));
+    }
+}
+
+// A source that is there but hidden or system is no missing source: it is named with the
+// reason it was not registered.
+TEST_F(BatchTest, AHiddenOrSystemSourceIsReportedAsSuchNotAsMissing) {
+    for (DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+        SCOPED_TRACE(attribute);
+        Scene scene;
+        const std::wstring name = L"batch_hidden_src" + std::to_wstring(attribute) + L".ocx";
+        const std::wstring source = Queue(scene.list, L"good_server.dll", name);
+        SetFileAttributesW(source.c_str(), attribute);
+
+        RegisterAll(scene.list, scene.options, scene.host);
+
+        EXPECT_EQ(scene.host.Closing().text, RegistrationFailed(source, L"原文件是隐藏或系统文件"));
+        EXPECT_FALSE(FileExists(SystemCopy(name)));
+        SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+// "The others were registered" is said only when they were.
+TEST_F(BatchTest, TheMissingSourceWarningClaimsTheOthersOnlyWhenAllOthersRegistered) {
+    Scene scene;
+    const std::wstring gone = QueueMissing(scene.list, L"batch_claim_gone.ocx");
+    const std::wstring failing = Queue(scene.list, L"failing_server.dll", L"batch_claim_fails.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_claim_good.ocx");
+
+    RegisterAll(scene.list, scene.options, scene.host);
+
+    EXPECT_EQ(scene.host.Closing().text,
+              L"注意:有以下1个控件注册不了\r\n\r\n" + gone +
+                  L"\r\n\r\n原因:控件原文件丢失\r\n\r\n" +
+                  RegistrationFailed(failing, WithSystemText(L"返回错误 0x80070005",
+                                                             static_cast<DWORD>(E_ACCESSDENIED))));
 }
 
 // With deleting after registering on, a source goes only when the system folder holds the same
@@ -499,7 +624,7 @@ TEST_F(BatchTest, DeletesASourceOnlyWhenItsRegisteredCopyIsInTheSystemFolder) {
         std::wstring text;
         bool sourceKept;
         bool registered;
-        std::string systemBytes;  // what the system copy must hold afterwards
+        std::string systemBytes;  // what the system copy must hold afterwards; empty: no copy
     };
     struct Case {
         const char* what;
@@ -522,7 +647,9 @@ TEST_F(BatchTest, DeletesASourceOnlyWhenItsRegisteredCopyIsInTheSystemFolder) {
          [&](ServerList& list, auto&) {
              writeSystemCopy(SystemCopy(L"batch_del_older.ocx"), olderBytes);
              std::wstring source = Queue(list, L"good_server.dll", L"batch_del_older.ocx");
-             return Outcome{SourcesKept(source), true, true, olderBytes};
+             return Outcome{OtherVersionUsed(SystemCopy(L"batch_del_older.ocx")) + L"\r\n\r\n" +
+                                SourcesKept(source),
+                            true, true, olderBytes};
          }},
         {"the registration failed", L"batch_del_fails.ocx",
          [&](ServerList& list, auto&) {
@@ -530,7 +657,7 @@ TEST_F(BatchTest, DeletesASourceOnlyWhenItsRegisteredCopyIsInTheSystemFolder) {
              std::wstring reason =
                  WithSystemText(L"返回错误 0x80070005", static_cast<DWORD>(E_ACCESSDENIED));
              return Outcome{RegistrationFailed(source, reason) + L"\r\n\r\n" + SourcesKept(source),
-                            true, false, ReadWholeFile(TestServerPath(L"failing_server.dll"))};
+                            true, false, ""};
          }},
         {"the queued file is the system copy itself", L"batch_del_itself.ocx",
          [&](ServerList& list, auto&) {
@@ -566,12 +693,14 @@ TEST_F(BatchTest, DeletesASourceOnlyWhenItsRegisteredCopyIsInTheSystemFolder) {
                   expected.text == kAllRegistered ? kStyleInformation : kStyleExclamation);
         EXPECT_EQ(FileExists(source), expected.sourceKept);
         EXPECT_EQ(ReadWholeFile(SystemCopy(c.name)), expected.systemBytes)
-            << "a system copy that is there is registered unchanged";
+            << "a system copy that is there is registered unchanged; a failed one is taken away";
         EXPECT_EQ(IsRegistered(c.name), expected.registered);
     }
 }
 
-TEST_F(BatchTest, TheSameFileTwiceIsDeletedOnceThenMissing) {
+// The second entry finds its source gone because the run itself deleted it after registering
+// it: that is no missing source.
+TEST_F(BatchTest, TheSameFileTwiceIsRegisteredAndDeletedOnceAndNotReportedMissing) {
     Scene scene;
     scene.options.deleteAfterRegister = true;
     std::wstring source = Queue(scene.list, L"good_server.dll", L"batch_twice.ocx");
@@ -579,8 +708,7 @@ TEST_F(BatchTest, TheSameFileTwiceIsDeletedOnceThenMissing) {
 
     RegisterAll(scene.list, scene.options, scene.host);
 
-    EXPECT_EQ(scene.host.Closing().text, L"注意:有以下1个控件注册不了,其他控件注册完毕!\r\n\r\n" +
-                                             source + L"\r\n\r\n原因:控件原文件丢失");
+    EXPECT_EQ(scene.host.Closing().text, kAllRegistered);
     EXPECT_FALSE(FileExists(source));
     EXPECT_TRUE(FileExists(SystemCopy(L"batch_twice.ocx")));
     EXPECT_TRUE(IsRegistered(L"batch_twice.ocx"));
@@ -588,7 +716,8 @@ TEST_F(BatchTest, TheSameFileTwiceIsDeletedOnceThenMissing) {
 }
 
 // A system copy goes only once it has been unregistered: a copy whose unregistration failed
-// stays, with its registration, and is reported.
+// stays, with its registration, and is reported. Every source here is an identical copy of its
+// server, so that deleting loses nothing.
 TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
     struct Case {
         const char* what;
@@ -602,7 +731,6 @@ TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
     Case cases[] = {
         {"unregistered, deleting off", L"batch_un_keep.ocx", L"good_server.dll", false, false, L"",
          true},
-        {"no system copy", L"batch_un_none.ocx", nullptr, true, false, L"", false},
         {"the export reports a failure", L"batch_un_fails.ocx", L"failing_server.dll", true, false,
          WithSystemText(L"返回错误 0x80070005", static_cast<DWORD>(E_ACCESSDENIED)), true},
         {"no DllUnregisterServer", L"batch_un_ro.ocx", L"register_only_server.dll", true, false,
@@ -619,14 +747,13 @@ TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
         scene.options.deleteAfterUnregister = c.deleteAfterUnregister;
         std::vector<FileHandle> held;
         std::wstring systemCopy = SystemCopy(c.name);
-        if (c.dll)
-            PlaceRegistered(c.dll, c.name);
+        PlaceRegistered(c.dll, c.name);
         if (c.copyInUse)
             held.push_back(HoldOpen(systemCopy, FILE_SHARE_READ));
-        QueueMissing(scene.list, c.name);  // unregistering never looks at sources
+        Queue(scene.list, c.dll, c.name);
         const std::wstring after = L"batch_un_after" + std::to_wstring(++caseNumber) + L".ocx";
         PlaceRegistered(L"good_server.dll", after);
-        QueueMissing(scene.list, after);
+        Queue(scene.list, L"good_server.dll", after);
 
         UnregisterAll(scene.list, scene.options, scene.host, kShortWaitMs);
         held.clear();
@@ -645,13 +772,76 @@ TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
         EXPECT_FALSE(IsRegistered(c.name));
         EXPECT_FALSE(IsRegistered(after)) << "the batch goes on after a failure";
         EXPECT_EQ(FileExists(SystemCopy(after)), !c.deleteAfterUnregister);
+        EXPECT_TRUE(FileExists(Source(c.name))) << "unregistering never touches sources";
     }
+}
+
+// Deleting after unregistering never takes the last copy of a file: the system copy goes only
+// when its queued source is another file with the same bytes.
+TEST_F(BatchTest, UnregisteringKeepsASystemCopyThatHasNoTwinElsewhere) {
+    const std::string goodBytes = ReadWholeFile(TestServerPath(L"good_server.dll"));
+    struct Case {
+        const char* what;
+        std::wstring name;
+        // Puts the source in place (or not) and queues it.
+        std::function<void(ServerList&, const std::wstring& name)> queue;
+        bool copyDeleted;
+    };
+    Case cases[] = {
+        {"the source is a separate identical copy", L"batch_twin_same.ocx",
+         [&](ServerList& list, const std::wstring& name) { Queue(list, L"good_server.dll", name); },
+         true},
+        {"the queued file is the system copy itself", L"batch_twin_itself.ocx",
+         [&](ServerList& list, const std::wstring& name) {
+             list.Append(name, SystemCopy(name), SystemCopy(name));
+         },
+         false},
+        {"the source is gone", L"batch_twin_gone.ocx",
+         [&](ServerList& list, const std::wstring& name) { QueueMissing(list, name); }, false},
+        {"the source holds other bytes", L"batch_twin_other.ocx",
+         [&](ServerList& list, const std::wstring& name) {
+             testing::WriteTextFile(Source(name), goodBytes + "another build");
+             list.Append(name, Source(name), Source(name));
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        const std::wstring systemCopy = PlaceRegistered(L"good_server.dll", c.name);
+        c.queue(scene.list, c.name);
+
+        UnregisterAll(scene.list, scene.options, scene.host);
+
+        ShownMessage message = scene.host.Closing();
+        EXPECT_EQ(message.text, c.copyDeleted ? kAllUnregistered : OnlyCopyKept(systemCopy));
+        EXPECT_EQ(message.style, c.copyDeleted ? kStyleInformation : kStyleExclamation);
+        EXPECT_EQ(FileExists(systemCopy), !c.copyDeleted);
+        EXPECT_FALSE(IsRegistered(c.name)) << "unregistering runs all the same";
+    }
+}
+
+// Registering with deleting on leaves the system copy as the only one; unregistering with the
+// defaults afterwards must not delete it.
+TEST_F(BatchTest, RegisterWithDeletingThenUnregisterKeepsTheLastCopy) {
+    Scene scene;
+    scene.options.deleteAfterRegister = true;
+    const std::wstring source = Queue(scene.list, L"good_server.dll", L"batch_last_copy.ocx");
+    RegisterAll(scene.list, scene.options, scene.host);
+    ASSERT_FALSE(FileExists(source));
+
+    RecordingHost unregisterHost;
+    UnregisterAll(scene.list, scene.options, unregisterHost);
+
+    EXPECT_EQ(unregisterHost.Closing().text, OnlyCopyKept(SystemCopy(L"batch_last_copy.ocx")));
+    EXPECT_TRUE(FileExists(SystemCopy(L"batch_last_copy.ocx")));
+    EXPECT_FALSE(IsRegistered(L"batch_last_copy.ocx"));
 }
 
 TEST_F(BatchTest, TheSameNameTwiceIsUnregisteredOnceThenPassedOver) {
     Scene scene;
     PlaceRegistered(L"good_server.dll", L"batch_un_twice.ocx");
-    QueueMissing(scene.list, L"batch_un_twice.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_un_twice.ocx");
     QueueMissing(scene.list, L"batch_un_twice.ocx");
 
     UnregisterAll(scene.list, scene.options, scene.host);
@@ -660,6 +850,52 @@ TEST_F(BatchTest, TheSameNameTwiceIsUnregisteredOnceThenPassedOver) {
     EXPECT_FALSE(FileExists(SystemCopy(L"batch_un_twice.ocx")));
     EXPECT_FALSE(IsRegistered(L"batch_un_twice.ocx"));
     EXPECT_EQ(scene.options.reads, (std::vector<std::wstring>{L"subfolder", L"flag 1"}));
+}
+
+// A queued name with no copy in the system folder is passed over, and the closing message says
+// which: "all unregistered" would be untrue.
+TEST_F(BatchTest, NamesWithoutASystemCopyAreReportedAsNotUnregistered) {
+    struct Case {
+        const char* what;
+        std::wstring name;
+        std::function<void(const std::wstring& systemCopy)> prepare;
+        std::wstring subfolder;
+    };
+    Case cases[] = {
+        {"no copy at all", L"batch_absent_none.ocx", [](const std::wstring&) {},
+         kSystem32Subfolder},
+        {"a hidden copy", L"batch_absent_hidden.ocx",
+         [](const std::wstring& systemCopy) {
+             testing::WriteTextFile(systemCopy, "hidden");
+             SetFileAttributesW(systemCopy.c_str(), FILE_ATTRIBUTE_HIDDEN);
+         },
+         kSystem32Subfolder},
+        {"no such system folder", L"batch_absent_folder.ocx", [](const std::wstring&) {},
+         L"\\NoSuchFolder\\"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        scene.options.subfolder = c.subfolder;
+        const std::wstring systemCopy = windows_.Path() + c.subfolder + c.name;
+        c.prepare(systemCopy);
+        Queue(scene.list, L"good_server.dll", c.name);
+        PlaceRegistered(L"good_server.dll", L"batch_absent_good.ocx");
+        Queue(scene.list, L"good_server.dll", L"batch_absent_good.ocx");
+
+        UnregisterAll(scene.list, scene.options, scene.host);
+
+        ShownMessage message = scene.host.Closing();
+        if (c.subfolder == kSystem32Subfolder) {
+            EXPECT_EQ(message.text, NotInSystemFolder(systemCopy));
+            EXPECT_FALSE(FileExists(SystemCopy(L"batch_absent_good.ocx")));
+        } else {
+            EXPECT_EQ(message.text, L"以下控件不在系统文件夹中,没有卸载:\r\n" + systemCopy +
+                                        L"\r\n" + windows_.Path() + c.subfolder +
+                                        L"batch_absent_good.ocx\r\n");
+        }
+        EXPECT_EQ(message.style, kStyleExclamation);
+    }
 }
 
 // With no windir the subfolder text alone names the target, rooted at the current drive.

@@ -1,0 +1,170 @@
+#include "file_steps.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+#include <vector>
+
+#include "batch_report.h"
+#include "file_lookup.h"
+#include "handles.h"
+
+namespace kestrave {
+namespace {
+
+bool IsGone(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The shell answers with its own private codes for some failures; those mean nothing to
+// FormatMessage.
+bool IsShellPrivateCode(int code) {
+    return (code >= 0x71 && code <= 0x88) || code == 0xB7 || code == 0x402 || code == 0x10000 ||
+           code == 0x10074;
+}
+
+// Asks the file system itself why a file cannot be deleted: opening it for deletion meets the
+// same refusal (in use, no right) that the delete met.
+DWORD WhyNotDeleted(const std::wstring& path, int shellResult) {
+    if (shellResult != 0 && !IsShellPrivateCode(shellResult))
+        return static_cast<DWORD>(shellResult);
+    FileHandle probe(CreateFileW(path.c_str(), DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!probe) {
+        DWORD error = GetLastError();
+        return error;
+    }
+    return ERROR_ACCESS_DENIED;
+}
+
+FileHandle OpenForReading(const std::wstring& path) {
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool ReadChunk(HANDLE file, std::vector<char>& buffer, DWORD& read) {
+    return ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) != 0;
+}
+
+std::wstring NameOf(const std::wstring& path) {
+    return path.substr(path.find_last_of(L"\\/:") + 1);
+}
+
+}  // namespace
+
+FileKinship CompareFiles(const std::wstring& a, const std::wstring& b) {
+    FileHandle fileA = OpenForReading(a);
+    FileHandle fileB = OpenForReading(b);
+    if (!fileA || !fileB)
+        return FileKinship::Unreadable;
+    BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
+    if (!GetFileInformationByHandle(fileA.get(), &infoA))
+        return FileKinship::Unreadable;
+    if (!GetFileInformationByHandle(fileB.get(), &infoB))
+        return FileKinship::Unreadable;
+    if (infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+        infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow)
+        return FileKinship::SameFile;
+    if (infoA.nFileSizeHigh != infoB.nFileSizeHigh || infoA.nFileSizeLow != infoB.nFileSizeLow)
+        return FileKinship::DifferentBytes;
+
+    std::vector<char> bufferA(64 * 1024), bufferB(64 * 1024);
+    for (;;) {
+        DWORD readA = 0, readB = 0;
+        if (!ReadChunk(fileA.get(), bufferA, readA) || !ReadChunk(fileB.get(), bufferB, readB))
+            return FileKinship::Unreadable;
+        if (readA != readB)
+            return FileKinship::DifferentBytes;
+        if (readA == 0)
+            return FileKinship::SameBytes;
+        if (std::memcmp(bufferA.data(), bufferB.data(), readA) != 0)
+            return FileKinship::DifferentBytes;
+    }
+}
+
+RegisterStepResult RegisterStep(ServerEntryRunner& runner, const std::wstring& source,
+                                const std::wstring& systemCopy, DWORD waitLimitMs) {
+    RegisterStepResult step;
+    const std::wstring name = NameOf(systemCopy);
+    // Never replaces a file: a hidden or system file of that name, which the lookup does not
+    // see, belongs to somebody else, and the copy below refuses to overwrite it.
+    if (FindFileName(systemCopy).empty()) {
+        if (!CopyFileW(source.c_str(), systemCopy.c_str(), TRUE)) {
+            DWORD error = GetLastError();
+            step.failure = CopyFailureReason(error, name);
+            return step;
+        }
+        step.copied = true;
+    } else {
+        step.existing = CompareFiles(source, systemCopy);
+    }
+
+    step.failure = EntryFailureReason(runner.Call(systemCopy, false, waitLimitMs), false, name);
+    if (step.failure.empty() || !step.copied)
+        return step;
+    const DWORD removeError = DeleteServerFile(systemCopy);
+    if (removeError != ERROR_SUCCESS) {
+        step.failure += L"; " + CopyRemovalFailureReason(removeError, name);
+        return step;
+    }
+    step.copied = false;
+    return step;
+}
+
+DeletionResult DeleteSourceStep(const std::wstring& source, const RegisterStepResult& registered) {
+    if (!registered.failure.empty())
+        return {};
+    if (!registered.copied && registered.existing != FileKinship::SameBytes)
+        return {};
+    const DWORD error = DeleteServerFile(source);
+    if (error != ERROR_SUCCESS)
+        return {false, DeleteFailureReason(error, NameOf(source))};
+    return {true, {}};
+}
+
+UnregisterStepResult UnregisterStep(ServerEntryRunner& runner, const std::wstring& systemCopy,
+                                    DWORD waitLimitMs) {
+    if (FindFileName(systemCopy).empty())
+        return {true, {}};
+    return {false, EntryFailureReason(runner.Call(systemCopy, true, waitLimitMs), true,
+                                      NameOf(systemCopy))};
+}
+
+CopyDeletionResult DeleteSystemCopyStep(const std::wstring& source,
+                                        const std::wstring& systemCopy) {
+    if (CompareFiles(source, systemCopy) != FileKinship::SameBytes)
+        return {false, true, {}};
+    const DWORD error = DeleteServerFile(systemCopy);
+    if (error != ERROR_SUCCESS)
+        return {false, false, DeleteFailureReason(error, NameOf(systemCopy))};
+    return {true, false, {}};
+}
+
+DWORD DeleteServerFile(const std::wstring& path) {
+    if (!SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        DWORD error = GetLastError();
+        return error;
+    }
+    // The shell takes a list of paths, each ended by a NUL, the list by one more.
+    std::wstring fileList = path;
+    fileList.push_back(L'\0');
+    SHFILEOPSTRUCTW operation{};
+    operation.hwnd = nullptr;
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = fileList.c_str();
+    operation.fFlags = FOF_NOCONFIRMATION;
+    const int shellResult = SHFileOperationW(&operation);
+
+    if (IsGone(path))
+        return ERROR_SUCCESS;
+    if (operation.fAnyOperationsAborted)
+        return ERROR_CANCELLED;
+    return WhyNotDeleted(path, shellResult);
+}
+
+}  // namespace kestrave
