@@ -1,6 +1,6 @@
 // How much the batch engine costs per file: N copies of a well-behaved server registered three
 // ways, each into its own scratch system folder:
-//   batch     RegisterAll, one bounded worker kept for the whole run;
+//   batch     RegisterAll, every file handled by a registration host kept for the whole run;
 //   regsvr32  one "regsvr32 /s" process per file, after the same copy;
 //   floor     copy + LoadLibrary + DllRegisterServer + FreeLibrary in a loop, COM set up once.
 // Usage: batch_bench.exe [N [rounds]]   (defaults 200 and 5; good_server.dll must sit next to
@@ -25,6 +25,7 @@
 #include "no_queue_display.h"
 #include "program_folder.h"
 #include "test_folder.h"
+#include "test_hosts.h"
 #include "test_server_keys.h"
 
 namespace kestrave {
@@ -117,7 +118,8 @@ double TimeBatch(const Run& run, bool& reportedSuccess) {
     BenchOptions options;
     QuietHost host;
     const double start = NowMs();
-    RegisterAll(list, options, host);
+    testing::TestHostImages hosts;
+    RegisterAll(list, options, host, hosts);
     const double elapsed = NowMs() - start;
     reportedSuccess = host.closingStyle == 64;
     return elapsed;

@@ -6,6 +6,8 @@
 #include "environment.h"
 #include "file_lookup.h"
 #include "file_steps.h"
+#include "pe_image.h"
+#include "registration_host.h"
 #include "messages.h"
 
 namespace kestrave {
@@ -56,10 +58,33 @@ SourceState LookUpSource(const std::wstring& source, const std::wstring& fileNam
     return SourceState::Missing;
 }
 
+HostWait WaitThrough(BatchHost& host) {
+    return [&host](DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+        return host.WaitForHost(count, handles, timeoutMs);
+    };
+}
+
+// Which host an unregistration goes to: the bitness of the queued file when it is there, else
+// of the system copy, looked for first where this program sees it and then where a 64-bit
+// program would.
+ImageInfo UnregisterImage(const std::wstring& source, const std::wstring& systemCopy) {
+    ImageInfo image = ReadImageInfo(source);
+    if (image.kind == ImageKind::X86 || image.kind == ImageKind::X64)
+        return image;
+    image = ReadImageInfo(systemCopy);
+    if (image.kind == ImageKind::Unreadable && WindowsRuns64BitPrograms())
+        image = ReadImageInfo(systemCopy, true);
+    return image;
+}
+
+bool IsGoneError(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
-                             const std::wstring& targetFolder, DWORD waitLimitMs) {
+                             const std::wstring& targetFolder, HostSession& hosts,
+                             DWORD waitLimitMs) {
     RegisterSummary summary;
-    ServerEntryRunner runner;
     // Sources this run registered and then deleted: a second entry of the same file finds it
     // gone because of the run itself, not because it went missing.
     PathSet registeredAndDeleted;
@@ -80,8 +105,16 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
                 continue;
         }
 
+        // A file no host can load is never copied.
+        const ImageInfo image = ReadImageInfo(source);
+        const std::wstring unfit = ImageFailureReason(image);
+        if (!unfit.empty()) {
+            summary.failures.push_back({source, unfit});
+            continue;
+        }
         const std::wstring systemCopy = targetFolder + fileName;
-        const RegisterStepResult registered = RegisterStep(runner, source, systemCopy, waitLimitMs);
+        const RegisterStepResult registered =
+            hosts.Register(image.kind, source, systemCopy, waitLimitMs);
         if (!registered.copied && registered.existing == FileKinship::DifferentBytes)
             summary.otherVersionsUsed.push_back(systemCopy);
         if (registered.failure.empty()) {
@@ -102,9 +135,9 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
 }
 
 UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
-                                 const std::wstring& targetFolder, DWORD waitLimitMs) {
+                                 const std::wstring& targetFolder, HostSession& hosts,
+                                 DWORD waitLimitMs) {
     UnregisterSummary summary;
-    ServerEntryRunner runner;
     // A name queued twice is one system copy: the second entry has nothing left to do.
     PathSet handled;
     for (int i = 0; i < list.Count(); ++i) {
@@ -112,17 +145,26 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
         if (!handled.Insert(systemCopy))
             continue;
 
-        const UnregisterStepResult step = UnregisterStep(runner, systemCopy, waitLimitMs);
-        if (step.absent) {
+        const ImageInfo image = UnregisterImage(list.FullPaths()[i], systemCopy);
+        if (image.kind == ImageKind::Unreadable && IsGoneError(image.error)) {
             summary.absentCopies.push_back(systemCopy);
             continue;
         }
+        std::wstring failure = ImageFailureReason(image);
+        if (failure.empty()) {
+            const HostSession::Unregistered step =
+                hosts.Unregister(image.kind, systemCopy, waitLimitMs);
+            if (step.absent) {
+                summary.absentCopies.push_back(systemCopy);
+                continue;
+            }
+            failure = step.failure;
+        }
         const bool deleteWanted = options.IsOn(OptionFlag::DeleteAfterUnregister);
-        std::wstring failure = step.failure;
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {
-            const CopyDeletionResult deletion =
-                DeleteSystemCopyStep(list.FullPaths()[i], systemCopy);
+            const HostSession::CopyDeletion deletion =
+                hosts.DeleteSystemCopy(image.kind, list.FullPaths()[i], systemCopy);
             if (deletion.keptAsOnlyCopy)
                 summary.onlyCopiesKept.push_back(systemCopy);
             failure = deletion.failure;
@@ -139,24 +181,32 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
 }  // namespace
 
 void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
-                 DWORD waitLimitMs) {
+                 HostImages& images, DWORD waitLimitMs) {
     if (list.Count() < 1)
         return;
     host.SetMousePointer(kPointerHourglass);
     const std::wstring targetFolder = TargetFolder(options);
-    RegisterSummary summary = RegisterEach(list, options, targetFolder, waitLimitMs);
+    RegisterSummary summary;
+    {
+        HostSession hosts(images, WaitThrough(host));
+        summary = RegisterEach(list, options, targetFolder, hosts, waitLimitMs);
+    }
     summary.warnMissingSource = options.IsOn(OptionFlag::WarnMissingSource);
     CloseRun(host, RegisterClosingMessage(summary));
 }
 
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
-                   DWORD waitLimitMs) {
+                   HostImages& images, DWORD waitLimitMs) {
     if (list.Count() < 1)
         return;
     host.SetMousePointer(kPointerHourglass);
     const std::wstring targetFolder = TargetFolder(options);
-    CloseRun(host,
-             UnregisterClosingMessage(UnregisterEach(list, options, targetFolder, waitLimitMs)));
+    UnregisterSummary summary;
+    {
+        HostSession hosts(images, WaitThrough(host));
+        summary = UnregisterEach(list, options, targetFolder, hosts, waitLimitMs);
+    }
+    CloseRun(host, UnregisterClosingMessage(summary));
 }
 
 }  // namespace kestrave

@@ -8,6 +8,7 @@
 
 #include "file_steps.h"
 #include "options_record.h"
+#include "registration_host.h"
 #include "server_entry.h"
 #include "server_list.h"
 
@@ -22,18 +23,24 @@ class BatchHost {
     virtual void HideMainWindow() = 0;
     virtual void ShowMainWindow() = 0;
     virtual int ShowMessage(const std::wstring& text, int style, const std::wstring& title) = 0;
+    // Waits for a registration host, as WaitForMultipleObjects does; a window may go on
+    // painting meanwhile.
+    virtual DWORD WaitForHost(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+        return WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+    }
 };
 
 // Copies each queued file into the system folder (unless a file of that name is there), runs
 // the copy's DllRegisterServer and reports every file that was not registered. The queue is
 // left as it is, even when sources are deleted.
+// Each file's work is done by a registration host of its bitness, from `images`.
 void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
-                 DWORD waitLimitMs = kServerEntryWaitLimitMs);
+                 HostImages& images, DWORD waitLimitMs = kServerEntryWaitLimitMs);
 
 // Runs DllUnregisterServer of each queued name's copy in the system folder; names without a
 // copy there are passed over and reported. A copy is deleted, when asked, only if its queued
 // source is another file with the same bytes. Source files are never touched.
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
-                   DWORD waitLimitMs = kServerEntryWaitLimitMs);
+                   HostImages& images, DWORD waitLimitMs = kServerEntryWaitLimitMs);
 
 }  // namespace kestrave

@@ -144,6 +144,15 @@ std::wstring EntryFailureReason(const EntryResult& result, bool unregister,
             return L"无法启动线程: " + ErrorTextOrCode(result.error, fileName);
         case EntryOutcome::TimedOut:
             return L"超过10秒未完成,已终止";
+        case EntryOutcome::Crashed: {
+            wchar_t code[16];
+            swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(result.error));
+            return std::wstring(L"控件崩溃 (异常代码 ") + code + L")";
+        }
+        case EntryOutcome::EndedProcess:
+            return L"控件结束了进程 (退出码 " + std::to_wstring(result.error) + L")";
+        case EntryOutcome::HostNotStarted:
+            return HostNotStartedReason(result.error);
     }
     return {};
 }
@@ -154,6 +163,10 @@ std::wstring CopyFailureReason(DWORD error, const std::wstring& fileName) {
 
 std::wstring DeleteFailureReason(DWORD error, const std::wstring& fileName) {
     return L"无法删除: " + ErrorTextOrCode(error, fileName);
+}
+
+std::wstring HostNotStartedReason(DWORD error) {
+    return L"无法启动注册进程: " + ErrorTextOrCode(error, {});
 }
 
 std::wstring CopyRemovalFailureReason(DWORD error, const std::wstring& fileName) {

@@ -60,6 +60,10 @@ inline constexpr wchar_t kOtherVersionsTitle[] = L"以下控件使用了系统�
 inline constexpr wchar_t kOnlyCopiesKeptTitle[] = L"以下文件在别处没有相同的副本,没有删除:";
 inline constexpr wchar_t kAbsentCopiesTitle[] = L"以下控件不在系统文件夹中,没有卸载:";
 inline constexpr wchar_t kHiddenSourceReason[] = L"原文件是隐藏或系统文件";
+inline constexpr wchar_t kNotAServerReason[] = L"不是有效的控件文件";
+inline constexpr wchar_t k64BitOn32BitWindowsReason[] = L"64位控件无法在32位系统上注册";
+inline constexpr wchar_t kNeeds32BitProgramReason[] = L"32位控件需要用32位的 Kestrave 注册";
+inline constexpr wchar_t kFileStepOverranReason[] = L"复制或删除文件超过60秒未完成,已终止";
 
 // Why an entry call did not succeed; empty when it did. `fileName` fills the system's texts that
 // name the file they are about.
@@ -67,6 +71,8 @@ std::wstring EntryFailureReason(const EntryResult& result, bool unregister,
                                 const std::wstring& fileName);
 std::wstring CopyFailureReason(DWORD error, const std::wstring& fileName);
 std::wstring DeleteFailureReason(DWORD error, const std::wstring& fileName);
+// No registration host could be started.
+std::wstring HostNotStartedReason(DWORD error);
 // A copy that a failed registration put into the system folder could not be taken away again.
 std::wstring CopyRemovalFailureReason(DWORD error, const std::wstring& fileName);
 

@@ -51,11 +51,11 @@ bool ReadChunk(HANDLE file, std::vector<char>& buffer, DWORD& read) {
     return ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) != 0;
 }
 
+}  // namespace
+
 std::wstring NameOf(const std::wstring& path) {
     return path.substr(path.find_last_of(L"\\/:") + 1);
 }
-
-}  // namespace
 
 FileKinship CompareFiles(const std::wstring& a, const std::wstring& b) {
     FileHandle fileA = OpenForReading(a);
@@ -87,33 +87,28 @@ FileKinship CompareFiles(const std::wstring& a, const std::wstring& b) {
     }
 }
 
-RegisterStepResult RegisterStep(ServerEntryRunner& runner, const std::wstring& source,
-                                const std::wstring& systemCopy, DWORD waitLimitMs) {
+RegisterStepResult PrepareSystemCopy(const std::wstring& source, const std::wstring& systemCopy) {
     RegisterStepResult step;
-    const std::wstring name = NameOf(systemCopy);
-    // Never replaces a file: a hidden or system file of that name, which the lookup does not
-    // see, belongs to somebody else, and the copy below refuses to overwrite it.
-    if (FindFileName(systemCopy).empty()) {
-        if (!CopyFileW(source.c_str(), systemCopy.c_str(), TRUE)) {
-            DWORD error = GetLastError();
-            step.failure = CopyFailureReason(error, name);
-            return step;
-        }
-        step.copied = true;
-    } else {
+    if (!FindFileName(systemCopy).empty()) {
         step.existing = CompareFiles(source, systemCopy);
-    }
-
-    step.failure = EntryFailureReason(runner.Call(systemCopy, false, waitLimitMs), false, name);
-    if (step.failure.empty() || !step.copied)
-        return step;
-    const DWORD removeError = DeleteServerFile(systemCopy);
-    if (removeError != ERROR_SUCCESS) {
-        step.failure += L"; " + CopyRemovalFailureReason(removeError, name);
         return step;
     }
-    step.copied = false;
+    if (!CopyFileW(source.c_str(), systemCopy.c_str(), TRUE)) {
+        DWORD error = GetLastError();
+        step.failure = CopyFailureReason(error, NameOf(systemCopy));
+        return step;
+    }
+    step.copied = true;
     return step;
+}
+
+DWORD TakeBackFailedCopy(RegisterStepResult& step, const std::wstring& systemCopy) {
+    if (step.failure.empty() || !step.copied)
+        return ERROR_SUCCESS;
+    const DWORD error = DeleteServerFile(systemCopy);
+    if (error == ERROR_SUCCESS)
+        step.copied = false;
+    return error;
 }
 
 DeletionResult DeleteSourceStep(const std::wstring& source, const RegisterStepResult& registered) {
@@ -127,22 +122,12 @@ DeletionResult DeleteSourceStep(const std::wstring& source, const RegisterStepRe
     return {true, {}};
 }
 
-UnregisterStepResult UnregisterStep(ServerEntryRunner& runner, const std::wstring& systemCopy,
-                                    DWORD waitLimitMs) {
-    if (FindFileName(systemCopy).empty())
-        return {true, {}};
-    return {false, EntryFailureReason(runner.Call(systemCopy, true, waitLimitMs), true,
-                                      NameOf(systemCopy))};
-}
-
 CopyDeletionResult DeleteSystemCopyStep(const std::wstring& source,
                                         const std::wstring& systemCopy) {
     if (CompareFiles(source, systemCopy) != FileKinship::SameBytes)
-        return {false, true, {}};
+        return {false, true, ERROR_SUCCESS};
     const DWORD error = DeleteServerFile(systemCopy);
-    if (error != ERROR_SUCCESS)
-        return {false, false, DeleteFailureReason(error, NameOf(systemCopy))};
-    return {true, false, {}};
+    return {error == ERROR_SUCCESS, false, error};
 }
 
 DWORD DeleteServerFile(const std::wstring& path) {

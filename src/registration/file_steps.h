@@ -7,8 +7,6 @@
 
 #include <string>
 
-#include "server_entry.h"
-
 namespace kestrave {
 
 // How two paths relate, as far as deleting one of them may lose a file.
@@ -22,16 +20,19 @@ FileKinship CompareFiles(const std::wstring& a, const std::wstring& b);
 
 struct RegisterStepResult {
     std::wstring failure;  // empty when the server registered
-    bool copied = false;   // this step put the system copy there, and it is still there
-    FileKinship existing =
-        FileKinship::SameBytes;  // when not copied: the system copy against the source
+    bool copied = false;   // this run put the system copy there, and it is still there
+    FileKinship existing = FileKinship::SameBytes;  // when not copied: the system copy against
+                                                    // the source
 };
 
-// Copies `source` to `systemCopy` unless a file of that name is there, and registers the system
-// copy. A copy this step made is taken away again when its registration fails, so that a broken
-// file does not stay in the system folder and stand in for a mended source next time.
-RegisterStepResult RegisterStep(ServerEntryRunner& runner, const std::wstring& source,
-                                const std::wstring& systemCopy, DWORD waitLimitMs);
+// Copies `source` to `systemCopy` unless a file of that name is there. Never replaces a file: a
+// hidden or system file of that name, which the lookup does not see, belongs to somebody else.
+RegisterStepResult PrepareSystemCopy(const std::wstring& source, const std::wstring& systemCopy);
+
+// Takes away the copy that this run put into the system folder when its registration failed,
+// so that a broken file does not stay there and stand in for a mended source next time.
+// ERROR_SUCCESS when it is gone (or was never ours).
+DWORD TakeBackFailedCopy(RegisterStepResult& step, const std::wstring& systemCopy);
 
 struct DeletionResult {
     bool deleted = false;
@@ -42,24 +43,18 @@ struct DeletionResult {
 // bytes in a file of its own: the source may be the only copy there is.
 DeletionResult DeleteSourceStep(const std::wstring& source, const RegisterStepResult& registered);
 
-struct UnregisterStepResult {
-    bool absent = false;   // no copy of that name in the system folder: nothing was done
-    std::wstring failure;  // why it was not unregistered
-};
-
-// Runs DllUnregisterServer of the file of that name in the system folder, if there is one.
-UnregisterStepResult UnregisterStep(ServerEntryRunner& runner, const std::wstring& systemCopy,
-                                    DWORD waitLimitMs);
-
 struct CopyDeletionResult {
     bool deleted = false;
     bool keptAsOnlyCopy = false;  // no other file holds its bytes, so it stays
-    std::wstring failure;         // why the delete was refused
+    DWORD error = ERROR_SUCCESS;  // why the delete was refused
 };
 
 // Deletes an unregistered system copy, but only when `source` is another file with the same
 // bytes: a copy with no twin elsewhere is the only one there is.
 CopyDeletionResult DeleteSystemCopyStep(const std::wstring& source, const std::wstring& systemCopy);
+
+// The last component of a path.
+std::wstring NameOf(const std::wstring& path);
 
 // Deletes one file outright through the shell, without asking. Gives ERROR_SUCCESS once the
 // file is really gone, otherwise the system's reason why it is still there.

@@ -1,9 +1,10 @@
-// Running COM servers' self-registration exports with a bounded wait.
+// Running a COM server's self-registration export. This happens only inside a registration
+// host: a server's code never runs in the program's own process.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
+#include <functional>
 #include <string>
 
 namespace kestrave {
@@ -15,47 +16,38 @@ enum class EntryOutcome {
     NotLoadable,       // the system refused to load it; `error` says why
     ExportMissing,     // no DllRegisterServer / DllUnregisterServer
     WorkerNotStarted,  // the thread could not be created; `error` says why
-    TimedOut,          // the export did not return within the limit and was ended
+    TimedOut,          // the host did not finish within the limit and was ended
+    Crashed,           // the host died of an exception; `error` is its code
+    EndedProcess,      // the server ended the host; `error` is the exit code it gave
+    HostNotStarted,    // no host could be started for it; `error` says why
     Finished,          // the export returned `result`
 };
 
 struct EntryResult {
     EntryOutcome outcome = EntryOutcome::NotFound;
-    DWORD error = ERROR_SUCCESS;  // system error code for NotLoadable / WorkerNotStarted
+    DWORD error = ERROR_SUCCESS;  // system error, exception code or exit code, as above
     HRESULT result = S_OK;        // the export's own result when Finished
 
-    // The worker ran the export to its end within the limit (whatever it returned).
-    bool EndedInTime() const { return outcome == EntryOutcome::Finished; }
     // The export ran to its end and reported success.
-    bool Succeeded() const { return EndedInTime() && SUCCEEDED(result); }
+    bool Succeeded() const { return outcome == EntryOutcome::Finished && SUCCEEDED(result); }
 };
 
 const wchar_t* EntryExportName(bool unregister);
 
-// Runs servers' exports one after another on a worker thread that sits in a single-threaded
-// apartment. Starting a thread and an apartment for every file costs about as much as the
-// registration itself, so the worker is kept between calls; one that overruns the limit is ended
-// and the next call starts a fresh one.
-class ServerEntryRunner {
-  public:
-    ServerEntryRunner();
-    ~ServerEntryRunner();
-    ServerEntryRunner(const ServerEntryRunner&) = delete;
-    ServerEntryRunner& operator=(const ServerEntryRunner&) = delete;
-
-    // Loads the server at `path`, runs its DllRegisterServer (or DllUnregisterServer) on the
-    // worker and waits at most `waitLimitMs`. An ended worker is stopped before the library is
-    // released.
-    EntryResult Call(const std::wstring& path, bool unregister,
-                     DWORD waitLimitMs = kServerEntryWaitLimitMs);
-
-  private:
-    class Worker;
-    std::unique_ptr<Worker> worker_;
-};
-
-// One call on a worker of its own.
+// Loads the server at `path` and runs its DllRegisterServer (or DllUnregisterServer) on a
+// thread of its own in a single-threaded apartment. The thread is ended before the library is
+// released, so the windows, timers and hooks it made go with it. `beforeLoading` runs just
+// before the load: from then on the server's code may run. No time limit here: the program
+// ends the whole host when it overruns.
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
-                            DWORD waitLimitMs = kServerEntryWaitLimitMs);
+                            const std::function<void()>& beforeLoading = {});
+
+// Takes the count of this process's own threads, against which leftovers are judged. Call it
+// once, before the first server is loaded.
+void NoteOwnThreads();
+
+// True when a server left something behind in this process that could reach the next one: a
+// thread still running, or its library still mapped.
+bool ServerLeftSomethingBehind(const std::wstring& path);
 
 }  // namespace kestrave

@@ -3,12 +3,18 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include "host_main.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "options_record.h"
 #include "program.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Started by the program itself to load servers away from its own process.
+    HANDLE hostPipe = nullptr;
+    if (kestrave::IsRegistrationHostCommandLine(GetCommandLineW(), hostPipe))
+        return kestrave::RunRegistrationHost(hostPipe);
+
     return kestrave::RunGuarded([] {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);

@@ -81,9 +81,9 @@ void MainWindow::OnButtonClick(Button& button) {
     if (name == L"close1")
         EndProgram();
     if (name == L"注册")
-        RegisterAll(*queue_, options_, *this);
+        RegisterAll(*queue_, options_, *this, hosts_);
     if (name == L"卸载")
-        UnregisterAll(*queue_, options_, *this);
+        UnregisterAll(*queue_, options_, *this, hosts_);
     if (name == L"添加")
         AddServerFile(*queue_, *this, lastFolder_, options_);
     if (name == L"列表")

@@ -47,6 +47,8 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     Label* myCaption_ = nullptr;
     std::unique_ptr<FormQueueDisplay> display_;
     std::unique_ptr<ServerList> queue_;
+    // The registration hosts live, written out, from the first batch to the program's end.
+    ProgramHostImages hosts_;
 };
 
 }  // namespace kestrave

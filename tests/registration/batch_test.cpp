@@ -10,6 +10,7 @@
 #include "messages.h"
 #include "system_error.h"
 #include "test_folder.h"
+#include "test_hosts.h"
 #include "no_queue_display.h"
 #include "test_server_keys.h"
 
@@ -167,7 +168,8 @@ class BatchTest : public ::testing::Test {
         std::wstring path = SystemCopy(name);
         CopyOrFail(TestServerPath(dll), path);
         serverNames_.push_back(name);
-        CallServerEntry(path, false, kShortWaitMs);
+        HostSession session(hosts_);
+        session.Register(ReadImageInfo(path).kind, path, path, kShortWaitMs);
         return path;
     }
     bool IsRegistered(const std::wstring& name) const {
@@ -177,6 +179,7 @@ class BatchTest : public ::testing::Test {
 
     TempFolder windows_;
     TempFolder sources_;
+    testing::TestHostImages hosts_;
 
   private:
     std::vector<std::wstring> serverNames_;
@@ -318,8 +321,8 @@ TEST(BatchReport, NamesEachReasonWithTheSystemsText) {
 
 TEST_F(BatchTest, AnEmptyQueueDoesNothingAtAll) {
     Scene scene;
-    RegisterAll(scene.list, scene.options, scene.host);
-    UnregisterAll(scene.list, scene.options, scene.host);
+    RegisterAll(scene.list, scene.options, scene.host, hosts_);
+    UnregisterAll(scene.list, scene.options, scene.host, hosts_);
     EXPECT_TRUE(scene.host.events.empty());
     EXPECT_TRUE(scene.options.reads.empty());
 }
@@ -334,7 +337,7 @@ TEST_F(BatchTest, DefaultOptionsRegisterCopiesThenUnregisterAndDeleteThem) {
     const auto namesBefore = list.FileNames();
     const auto pathsBefore = list.FullPaths();
 
-    RegisterAll(list, options, host);
+    RegisterAll(list, options, host, hosts_);
 
     for (const wchar_t* name : {L"batch_default_a.ocx", L"batch_default_b.dll"}) {
         SCOPED_TRACE(name);
@@ -351,7 +354,7 @@ TEST_F(BatchTest, DefaultOptionsRegisterCopiesThenUnregisterAndDeleteThem) {
     EXPECT_EQ(registered.title, kMessageTitle);
 
     RecordingHost secondHost;
-    UnregisterAll(list, options, secondHost);
+    UnregisterAll(list, options, secondHost, hosts_);
 
     for (const wchar_t* name : {L"batch_default_a.ocx", L"batch_default_b.dll"}) {
         SCOPED_TRACE(name);
@@ -377,14 +380,14 @@ TEST_F(BatchTest, ReadsEachOptionWhenItIsDueAndUsesTheChosenSubfolder) {
     QueueMissing(scene.list, L"batch_reads_gone.ocx");
     Queue(scene.list, L"good_server.dll", L"batch_reads_b.ocx");
 
-    RegisterAll(scene.list, scene.options, scene.host);
+    RegisterAll(scene.list, scene.options, scene.host, hosts_);
     EXPECT_EQ(scene.options.reads,
               (std::vector<std::wstring>{L"subfolder", L"flag 0", L"flag 0", L"flag 3"}));
     EXPECT_TRUE(FileExists(windows_ / L"System\\batch_reads_a.ocx"));
     EXPECT_FALSE(FileExists(SystemCopy(L"batch_reads_a.ocx")));
 
     scene.options.reads.clear();
-    UnregisterAll(scene.list, scene.options, scene.host);
+    UnregisterAll(scene.list, scene.options, scene.host, hosts_);
     // The name without a system copy is passed over without a read.
     EXPECT_EQ(scene.options.reads, (std::vector<std::wstring>{L"subfolder", L"flag 1", L"flag 1"}));
     EXPECT_FALSE(IsRegistered(L"batch_reads_b.ocx"));
@@ -419,7 +422,7 @@ TEST_F(BatchTest, WarnsOfMissingSourcesAsConfigured) {
         if (c.missing > 12)
             listed += L"......\r\n";
 
-        RegisterAll(scene.list, scene.options, scene.host);
+        RegisterAll(scene.list, scene.options, scene.host, hosts_);
 
         ShownMessage message = scene.host.Closing();
         if (!c.warn) {
@@ -444,7 +447,7 @@ TEST_F(BatchTest, ASourceRenamedInLetterCaseOnlyCountsAsMissing) {
     scene.list.Append(L"Batch_Case.ocx", queuedPath, queuedPath);
     Remember(L"batch_case.ocx");
 
-    RegisterAll(scene.list, scene.options, scene.host);
+    RegisterAll(scene.list, scene.options, scene.host, hosts_);
 
     EXPECT_EQ(scene.host.Closing().text,
               L"注意:有以下1个控件注册不了\r\n\r\n" + queuedPath + L"\r\n\r\n原因:控件原文件丢失");
@@ -479,7 +482,7 @@ TEST_F(BatchTest, ReportsEachFileThatWasNotRegisteredAndGoesOn) {
              list.Append(L"batch_text.ocx", path, path);
              return path;
          },
-         CannotLoad(ERROR_BAD_EXE_FORMAT, L"batch_text.ocx")},
+         L"不是有效的控件文件"},
         {"a hidden file of that name is in the system folder",
          [this, &hiddenContent](ServerList& list, auto&) {
              std::wstring hidden = SystemCopy(L"batch_hidden.ocx");
@@ -507,7 +510,7 @@ TEST_F(BatchTest, ReportsEachFileThatWasNotRegisteredAndGoesOn) {
         const std::wstring after = L"batch_after" + std::to_wstring(++caseNumber) + L".ocx";
         Queue(scene.list, L"good_server.dll", after);
 
-        RegisterAll(scene.list, scene.options, scene.host, kShortWaitMs);
+        RegisterAll(scene.list, scene.options, scene.host, hosts_, kShortWaitMs);
         held.clear();
 
         ShownMessage message = scene.host.Closing();
@@ -533,14 +536,13 @@ TEST_F(BatchTest, AFailedRegistrationTakesItsCopyAwayAndAMendedSourceRegistersNe
     scene.list.Append(L"batch_mended.ocx", source, source);
     Remember(L"batch_mended.ocx");
 
-    RegisterAll(scene.list, scene.options, scene.host);
-    EXPECT_EQ(scene.host.Closing().text,
-              RegistrationFailed(source, CannotLoad(ERROR_BAD_EXE_FORMAT, L"batch_mended.ocx")));
+    RegisterAll(scene.list, scene.options, scene.host, hosts_);
+    EXPECT_EQ(scene.host.Closing().text, RegistrationFailed(source, L"不是有效的控件文件"));
     EXPECT_FALSE(FileExists(SystemCopy(L"batch_mended.ocx")));
 
     CopyOrFail(TestServerPath(L"good_server.dll"), source);  // the user mends the source
     RecordingHost secondHost;
-    RegisterAll(scene.list, scene.options, secondHost);
+    RegisterAll(scene.list, scene.options, secondHost, hosts_);
     EXPECT_EQ(secondHost.Closing().text, kAllRegistered);
     EXPECT_TRUE(IsRegistered(L"batch_mended.ocx"));
     EXPECT_EQ(ReadWholeFile(SystemCopy(L"batch_mended.ocx")), ReadWholeFile(source));
@@ -566,7 +568,7 @@ TEST_F(BatchTest, NamesASystemCopyOfAnotherVersionThatWasRegisteredInstead) {
                                c.systemBytes.empty() ? goodBytes : c.systemBytes);
         Queue(scene.list, L"good_server.dll", c.name);
 
-        RegisterAll(scene.list, scene.options, scene.host);
+        RegisterAll(scene.list, scene.options, scene.host, hosts_);
 
         ShownMessage message = scene.host.Closing();
         EXPECT_EQ(message.text, c.systemBytes.empty() ? std::wstring(kAllRegistered)
@@ -586,7 +588,7 @@ TEST_F(BatchTest, AHiddenOrSystemSourceIsReportedAsSuchNotAsMissing) {
         const std::wstring source = Queue(scene.list, L"good_server.dll", name);
         SetFileAttributesW(source.c_str(), attribute);
 
-        RegisterAll(scene.list, scene.options, scene.host);
+        RegisterAll(scene.list, scene.options, scene.host, hosts_);
 
         EXPECT_EQ(scene.host.Closing().text, RegistrationFailed(source, L"原文件是隐藏或系统文件"));
         EXPECT_FALSE(FileExists(SystemCopy(name)));
@@ -601,7 +603,7 @@ TEST_F(BatchTest, TheMissingSourceWarningClaimsTheOthersOnlyWhenAllOthersRegiste
     const std::wstring failing = Queue(scene.list, L"failing_server.dll", L"batch_claim_fails.ocx");
     Queue(scene.list, L"good_server.dll", L"batch_claim_good.ocx");
 
-    RegisterAll(scene.list, scene.options, scene.host);
+    RegisterAll(scene.list, scene.options, scene.host, hosts_);
 
     EXPECT_EQ(scene.host.Closing().text,
               L"注意:有以下1个控件注册不了\r\n\r\n" + gone +
@@ -684,7 +686,7 @@ TEST_F(BatchTest, DeletesASourceOnlyWhenItsRegisteredCopyIsInTheSystemFolder) {
         Outcome expected = c.run(scene.list, held);
         const std::wstring source = scene.list.FullPaths().front();
 
-        RegisterAll(scene.list, scene.options, scene.host, kShortWaitMs);
+        RegisterAll(scene.list, scene.options, scene.host, hosts_, kShortWaitMs);
         held.clear();
 
         ShownMessage message = scene.host.Closing();
@@ -706,7 +708,7 @@ TEST_F(BatchTest, TheSameFileTwiceIsRegisteredAndDeletedOnceAndNotReportedMissin
     std::wstring source = Queue(scene.list, L"good_server.dll", L"batch_twice.ocx");
     scene.list.Append(L"batch_twice.ocx", source, source);
 
-    RegisterAll(scene.list, scene.options, scene.host);
+    RegisterAll(scene.list, scene.options, scene.host, hosts_);
 
     EXPECT_EQ(scene.host.Closing().text, kAllRegistered);
     EXPECT_FALSE(FileExists(source));
@@ -755,7 +757,7 @@ TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
         PlaceRegistered(L"good_server.dll", after);
         Queue(scene.list, L"good_server.dll", after);
 
-        UnregisterAll(scene.list, scene.options, scene.host, kShortWaitMs);
+        UnregisterAll(scene.list, scene.options, scene.host, hosts_, kShortWaitMs);
         held.clear();
 
         ShownMessage message = scene.host.Closing();
@@ -811,7 +813,7 @@ TEST_F(BatchTest, UnregisteringKeepsASystemCopyThatHasNoTwinElsewhere) {
         const std::wstring systemCopy = PlaceRegistered(L"good_server.dll", c.name);
         c.queue(scene.list, c.name);
 
-        UnregisterAll(scene.list, scene.options, scene.host);
+        UnregisterAll(scene.list, scene.options, scene.host, hosts_);
 
         ShownMessage message = scene.host.Closing();
         EXPECT_EQ(message.text, c.copyDeleted ? kAllUnregistered : OnlyCopyKept(systemCopy));
@@ -827,11 +829,11 @@ TEST_F(BatchTest, RegisterWithDeletingThenUnregisterKeepsTheLastCopy) {
     Scene scene;
     scene.options.deleteAfterRegister = true;
     const std::wstring source = Queue(scene.list, L"good_server.dll", L"batch_last_copy.ocx");
-    RegisterAll(scene.list, scene.options, scene.host);
+    RegisterAll(scene.list, scene.options, scene.host, hosts_);
     ASSERT_FALSE(FileExists(source));
 
     RecordingHost unregisterHost;
-    UnregisterAll(scene.list, scene.options, unregisterHost);
+    UnregisterAll(scene.list, scene.options, unregisterHost, hosts_);
 
     EXPECT_EQ(unregisterHost.Closing().text, OnlyCopyKept(SystemCopy(L"batch_last_copy.ocx")));
     EXPECT_TRUE(FileExists(SystemCopy(L"batch_last_copy.ocx")));
@@ -844,7 +846,7 @@ TEST_F(BatchTest, TheSameNameTwiceIsUnregisteredOnceThenPassedOver) {
     Queue(scene.list, L"good_server.dll", L"batch_un_twice.ocx");
     QueueMissing(scene.list, L"batch_un_twice.ocx");
 
-    UnregisterAll(scene.list, scene.options, scene.host);
+    UnregisterAll(scene.list, scene.options, scene.host, hosts_);
 
     EXPECT_EQ(scene.host.Closing().text, kAllUnregistered);
     EXPECT_FALSE(FileExists(SystemCopy(L"batch_un_twice.ocx")));
@@ -883,7 +885,7 @@ TEST_F(BatchTest, NamesWithoutASystemCopyAreReportedAsNotUnregistered) {
         PlaceRegistered(L"good_server.dll", L"batch_absent_good.ocx");
         Queue(scene.list, L"good_server.dll", L"batch_absent_good.ocx");
 
-        UnregisterAll(scene.list, scene.options, scene.host);
+        UnregisterAll(scene.list, scene.options, scene.host, hosts_);
 
         ShownMessage message = scene.host.Closing();
         if (c.subfolder == kSystem32Subfolder) {
@@ -921,13 +923,13 @@ TEST_F(BatchTest, AMissingOrEmptyWindirPutsNothingBeforeTheSubfolder) {
         scene.options.subfolder = rootedFolder;
         Queue(scene.list, L"good_server.dll", c.name);
 
-        RegisterAll(scene.list, scene.options, scene.host);
+        RegisterAll(scene.list, scene.options, scene.host, hosts_);
         EXPECT_EQ(scene.host.Closing().text, kAllRegistered);
         EXPECT_TRUE(FileExists(SystemCopy(c.name)));
         EXPECT_TRUE(IsRegistered(c.name));
 
         RecordingHost unregisterHost;
-        UnregisterAll(scene.list, scene.options, unregisterHost);
+        UnregisterAll(scene.list, scene.options, unregisterHost, hosts_);
         EXPECT_EQ(unregisterHost.Closing().text, kAllUnregistered);
         EXPECT_FALSE(FileExists(SystemCopy(c.name)));
         EXPECT_FALSE(IsRegistered(c.name));

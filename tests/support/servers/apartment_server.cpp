@@ -10,7 +10,8 @@ HRESULT RequireApartment() {
         CoUninitialize();
         return S_OK;
     }
-    if (SUCCEEDED(hr)) CoUninitialize();
+    if (SUCCEEDED(hr))
+        CoUninitialize();
     return CO_E_NOTINITIALIZED;
 }
 }  // namespace

@@ -19,16 +19,18 @@ std::wstring OwnName() {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH) g_self = instance;
+    if (reason == DLL_PROCESS_ATTACH)
+        g_self = instance;
     return TRUE;
 }
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
     std::wstring key = kestrave::testing::TestServerClsidKey(OwnName()) + L"\\InprocServer32";
     HKEY handle = nullptr;
-    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                  nullptr, &handle, nullptr);
-    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                  &handle, nullptr);
+    if (status != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(status);
     std::wstring path = OwnPath();
     status = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                             static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
