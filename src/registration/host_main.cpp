@@ -46,6 +46,7 @@ class Host {
             }
             if (retiring_)
                 break;
+            PrepareServerThread();
         }
         // Whatever a server left running must not hold the end up.
         TerminateProcess(GetCurrentProcess(), 0);
@@ -137,6 +138,7 @@ int RunRegistrationHost(HANDLE pipe) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnFault);
     NoteOwnThreads();
+    PrepareServerThread();
     Host host(pipe);
     return host.Serve();
 }

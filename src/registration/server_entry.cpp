@@ -1,7 +1,8 @@
 #include "server_entry.h"
 
 #include <ole2.h>
-#include <tlhelp32.h>
+
+#include <memory>
 
 #include "file_lookup.h"
 #include "handles.h"
@@ -23,48 +24,106 @@ class QuietErrorMode {
     DWORD old_ = 0;
 };
 
-struct ExportJob {
-    ServerExport entry = nullptr;
-    HRESULT result = S_OK;
-    bool returned = false;
+// Every thread of this process, counted as it starts and ends: the system calls this for each
+// one, whoever made it. A thread ended by force is never counted out, which errs on the safe
+// side.
+volatile LONG g_liveThreads = 1;
+
+void NTAPI CountThreads(PVOID, DWORD reason, PVOID) {
+    if (reason == DLL_THREAD_ATTACH)
+        InterlockedIncrement(&g_liveThreads);
+    else if (reason == DLL_THREAD_DETACH)
+        InterlockedDecrement(&g_liveThreads);
+}
+
+}  // namespace
+}  // namespace kestrave
+
+extern "C" {
+// Placed among the image's thread callbacks, which the system calls for every thread.
+PIMAGE_TLS_CALLBACK kestrave_count_threads __attribute__((section(".CRT$XLB"), used)) =
+    kestrave::CountThreads;
+}
+
+namespace kestrave {
+namespace {
+
+LONG g_ownThreads = -1;
+
+// The thread a server's export runs on: made for that one server and ended before its library
+// is released, so that the windows, timers and hooks it made go with it. It enters its
+// single-threaded apartment as soon as it starts, which costs little time then, and waits for
+// its export. Servers expect an apartment, as the system's own registration tool gives them.
+// Nothing else in the host enters one and the thread before it has ended, so this is the
+// process's main apartment, where objects of classes without a threading model are made.
+class ServerThread {
+  public:
+    ServerThread(const ServerThread&) = delete;
+    ServerThread& operator=(const ServerThread&) = delete;
+
+    static std::unique_ptr<ServerThread> Start(DWORD& error) {
+        std::unique_ptr<ServerThread> worker(new ServerThread);
+        worker->go_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!worker->go_) {
+            error = GetLastError();
+            return nullptr;
+        }
+        worker->thread_.reset(CreateThread(nullptr, 0, Run, worker.get(), 0, nullptr));
+        if (!worker->thread_) {
+            error = GetLastError();
+            return nullptr;
+        }
+        return worker;
+    }
+
+    // Runs the export and waits for the thread to end: no limit here, the program ends the
+    // whole host when it overruns.
+    EntryResult RunToEnd(ServerExport entry) {
+        entry_ = entry;
+        SetEvent(go_.get());
+        WaitForSingleObject(thread_.get(), INFINITE);
+        if (returned_)
+            return {EntryOutcome::Finished, ERROR_SUCCESS, result_};
+        // The export ended its thread instead of returning: it did not finish its work,
+        // whatever the exit code says.
+        DWORD exitCode = 0;
+        GetExitCodeThread(thread_.get(), &exitCode);
+        const HRESULT code = static_cast<HRESULT>(exitCode);
+        return {EntryOutcome::Finished, ERROR_SUCCESS, FAILED(code) ? code : E_ABORT};
+    }
+
+    ~ServerThread() {
+        if (!thread_)
+            return;
+        SetEvent(go_.get());  // with no export: it leaves its apartment and ends
+        WaitForSingleObject(thread_.get(), INFINITE);
+    }
+
+  private:
+    ServerThread() = default;
+
+    static DWORD WINAPI Run(void* self) {
+        ServerThread& worker = *static_cast<ServerThread*>(self);
+        const HRESULT entered = OleInitialize(nullptr);
+        WaitForSingleObject(worker.go_.get(), INFINITE);
+        if (worker.entry_) {
+            worker.result_ = worker.entry_();
+            worker.returned_ = true;
+        }
+        if (SUCCEEDED(entered))
+            OleUninitialize();
+        return 0;
+    }
+
+    KernelHandle go_;
+    KernelHandle thread_;
+    // Handed over through the event and the thread's end, which order both threads' accesses.
+    ServerExport entry_ = nullptr;
+    HRESULT result_ = S_OK;
+    bool returned_ = false;
 };
 
-// Servers expect an initialised single-threaded apartment, as the system's own registration
-// tool gives them. Nothing else in the host enters one, so this is the process's main
-// apartment, where objects of classes without a threading model are made.
-DWORD WINAPI RunExport(void* parameter) {
-    ExportJob& job = *static_cast<ExportJob*>(parameter);
-    const HRESULT entered = OleInitialize(nullptr);
-    job.result = job.entry();
-    job.returned = true;
-    if (SUCCEEDED(entered))
-        OleUninitialize();
-    return 0;
-}
-
-int CountOwnThreads() {
-    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE)
-        return -1;
-    const DWORD self = GetCurrentProcessId();
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot.get(), &entry); more;
-         more = Thread32Next(snapshot.get(), &entry)) {
-        if (entry.th32OwnerProcessID == self)
-            ++count;
-    }
-    return count;
-}
-
-int g_ownThreads = -1;
-
-DWORD WINAPI EnterApartmentOnce(void*) {
-    if (SUCCEEDED(OleInitialize(nullptr)))
-        OleUninitialize();
-    return 0;
-}
+std::unique_ptr<ServerThread> g_nextThread;
 
 }  // namespace
 
@@ -89,35 +148,35 @@ EntryResult CallServerEntry(const std::wstring& path, bool unregister,
         DWORD error = GetLastError();
         return {EntryOutcome::NotLoadable, error};
     }
-    ExportJob job;
-    job.entry = reinterpret_cast<ServerExport>(
+    auto entry = reinterpret_cast<ServerExport>(
         reinterpret_cast<void*>(GetProcAddress(library.get(), exportName)));
-    if (!job.entry)
+    if (!entry)
         return {EntryOutcome::ExportMissing};
 
-    KernelHandle thread(CreateThread(nullptr, 0, RunExport, &job, 0, nullptr));
+    std::unique_ptr<ServerThread> thread = std::move(g_nextThread);
     if (!thread) {
-        DWORD error = GetLastError();
-        return {EntryOutcome::WorkerNotStarted, error};
+        DWORD error = ERROR_SUCCESS;
+        thread = ServerThread::Start(error);
+        if (!thread)
+            return {EntryOutcome::WorkerNotStarted, error};
     }
-    WaitForSingleObject(thread.get(), INFINITE);
-    if (job.returned)
-        return {EntryOutcome::Finished, ERROR_SUCCESS, job.result};
-    // The export ended its thread instead of returning: it did not finish its work, whatever
-    // the exit code says.
-    DWORD exitCode = 0;
-    GetExitCodeThread(thread.get(), &exitCode);
-    const HRESULT code = static_cast<HRESULT>(exitCode);
-    return {EntryOutcome::Finished, ERROR_SUCCESS, FAILED(code) ? code : E_ABORT};
+    return thread->RunToEnd(entry);
+}
+
+void PrepareServerThread() {
+    if (g_nextThread)
+        return;
+    DWORD ignored = ERROR_SUCCESS;
+    g_nextThread = ServerThread::Start(ignored);
 }
 
 void NoteOwnThreads() {
     // The runtime may start threads of its own the first time an apartment is made; those
     // belong to the host, not to any server.
-    KernelHandle warmUp(CreateThread(nullptr, 0, EnterApartmentOnce, nullptr, 0, nullptr));
-    if (warmUp)
-        WaitForSingleObject(warmUp.get(), INFINITE);
-    g_ownThreads = CountOwnThreads();
+    DWORD ignored = ERROR_SUCCESS;
+    if (std::unique_ptr<ServerThread> warmUp = ServerThread::Start(ignored))
+        warmUp.reset();
+    g_ownThreads = g_liveThreads;
 }
 
 bool ServerLeftSomethingBehind(const std::wstring& path) {
@@ -125,8 +184,9 @@ bool ServerLeftSomethingBehind(const std::wstring& path) {
     if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path.c_str(),
                            &stillMapped))
         return true;
-    const int threads = CountOwnThreads();
-    return g_ownThreads < 0 || threads < 0 || threads > g_ownThreads;
+    // The prepared thread for the next server is the host's own.
+    const LONG expected = g_ownThreads + (g_nextThread ? 1 : 0);
+    return g_liveThreads > expected;
 }
 
 }  // namespace kestrave

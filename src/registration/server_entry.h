@@ -42,6 +42,10 @@ const wchar_t* EntryExportName(bool unregister);
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
                             const std::function<void()>& beforeLoading = {});
 
+// Starts the thread the next server will run on, so that starting it overlaps the program's
+// own work between two files.
+void PrepareServerThread();
+
 // Takes the count of this process's own threads, against which leftovers are judged. Call it
 // once, before the first server is loaded.
 void NoteOwnThreads();
