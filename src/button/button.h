@@ -14,11 +14,21 @@
 #include "font.h"
 #include "picture.h"
 #include "property_bag.h"
+#include "window_base.h"
 
 namespace kestrave {
 
 // The class name hosts' saved form data gives the button.
 inline constexpr wchar_t kButtonClassName[] = L"Kestrave.Button";
+
+// Keys of the saved properties, in the order the button reads and writes them.
+inline constexpr wchar_t kKeyPictureMouseOn[] = L"PictureMouseOn";
+inline constexpr wchar_t kKeyPictureDown[] = L"PictureDown";
+inline constexpr wchar_t kKeyPicture[] = L"Picture";
+inline constexpr wchar_t kKeyCaption[] = L"Caption";
+inline constexpr wchar_t kKeyFont[] = L"Font";
+inline constexpr wchar_t kKeyForeColor[] = L"ForeColor";
+inline constexpr wchar_t kKeyBackColor[] = L"BackColor";
 
 enum class ButtonState : long { Normal = 0, MouseOn = 1, Down = 2 };
 // What the last poll while Down found: no poll since the press yet, cursor off, cursor on.
@@ -48,7 +58,7 @@ class ButtonHost {
     virtual void ButtonEventFailed(Button& button, std::exception_ptr error);
 };
 
-class Button {
+class Button : private BoundWindow<Button> {
   public:
     // Timer ids on the button's window: the polling timer and the push timer.
     static constexpr UINT_PTR kPollTimerId = 1;
@@ -107,10 +117,12 @@ class Button {
     const ButtonSurface& Surface() const { return surface_; }
 
   private:
+    friend class BoundWindow<Button>;
     Button(std::wstring name, ButtonHost& host);
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT MessageFailed(std::exception_ptr error) noexcept;
+    void OnNcDestroy() noexcept;
     LRESULT onCreate(const CREATESTRUCTW& creation);
     LRESULT onSize(LPARAM size);
     LRESULT onPaint();
@@ -118,7 +130,6 @@ class Button {
     LRESULT onButtonDown(short button, WPARAM keys, LPARAM position);
     LRESULT onButtonUp(short button, WPARAM keys, LPARAM position);
     LRESULT onTimer(UINT_PTR timerId);
-    LRESULT onNcDestroy();
     void onPollTick();
     void onPushTick();
 
@@ -133,7 +144,6 @@ class Button {
 
     std::wstring name_;
     ButtonHost& host_;
-    HWND window_ = nullptr;
     ButtonSurface surface_;
 
     POINT cursorPos_{0, 0};
