@@ -15,6 +15,13 @@ constexpr short kLeftButton = 1;
 constexpr short kRightButton = 2;
 constexpr short kMiddleButton = 4;
 
+// When the user last pressed a key, moved or pressed the mouse; 0 when the system cannot say.
+DWORD LastInputTime() {
+    LASTINPUTINFO info{};
+    info.cbSize = sizeof info;
+    return GetLastInputInfo(&info) ? info.dwTime : 0;
+}
+
 float TwipsX(LPARAM position) {
     return static_cast<float>(GET_X_LPARAM(position)) * TwipsPerPixelX();
 }
@@ -119,9 +126,9 @@ LRESULT Button::onMouseMove(WPARAM keys, LPARAM position) {
     ClientToScreen(window_, &screen);
     // Without this, the motionless move that follows releasing the capture would switch the
     // button back to its mouse-on look right after a click.
-    if (lastMovePoint_ && lastMovePoint_->x == screen.x && lastMovePoint_->y == screen.y)
+    if (EchoesLastRelease(screen))
         return 0;
-    lastMovePoint_ = screen;
+    lastRelease_.reset();
 
     short button = MouseButtons(keys);
     short shift = ShiftState(keys);
@@ -154,6 +161,12 @@ LRESULT Button::onButtonDown(short button, WPARAM keys, LPARAM position) {
 LRESULT Button::onButtonUp(short button, WPARAM keys, LPARAM position) {
     if (!(keys & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) && GetCapture() == window_) {
         ReleaseCapture();
+    }
+    // Taken after releasing the capture: the system may count the move it repeats then as input.
+    if (button == kLeftButton) {
+        POINT screen{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+        ClientToScreen(window_, &screen);
+        lastRelease_ = Release{screen, LastInputTime()};
     }
     if (mouseState_ == ButtonState::Down) {
         mouseState_ = ButtonState::Normal;
@@ -189,9 +202,6 @@ void Button::OnNcDestroy() noexcept {
 
 void Button::onPollTick() {
     const bool over = CursorOverButton();
-    // Once the cursor has been seen elsewhere, a move back to the same point is a real one.
-    if (!over)
-        lastMovePoint_.reset();
     switch (mouseState_) {
         case ButtonState::Normal:
             StopTimer(kPollTimerId, pollTimerOn_);
@@ -369,6 +379,11 @@ bool Button::CursorOverButton() {
     if (!GetCursorPos(&cursorPos_))
         return false;
     return WindowFromPoint(cursorPos_) == window_;
+}
+
+bool Button::EchoesLastRelease(POINT screen) const {
+    return lastRelease_ && lastRelease_->point.x == screen.x && lastRelease_->point.y == screen.y &&
+           lastRelease_->inputTime == LastInputTime();
 }
 
 void Button::StartTimer(UINT_PTR timerId, bool& on) {

@@ -139,6 +139,7 @@ class Button : private BoundWindow<Button> {
     void Present();
     void PropertyChanged(const wchar_t* propertyName);
     bool CursorOverButton();
+    bool EchoesLastRelease(POINT screen) const;
     void StartTimer(UINT_PTR timerId, bool& on);
     void StopTimer(UINT_PTR timerId, bool& on);
 
@@ -158,9 +159,15 @@ class Button : private BoundWindow<Button> {
 
     bool pollTimerOn_ = false;
     bool pushTimerOn_ = false;
-    // Screen point of the last mouse move, to tell a real move from the motionless one the
-    // system sends when capture is released or windows change under a still cursor.
-    std::optional<POINT> lastMovePoint_;
+    // Where and when (the time of the user's last input) the left button was last released: the
+    // system repeats that position as a move when the button releases the capture, and
+    // such an echo must not bring the mouse-on look back. Any move made by the user comes with
+    // newer input, even one back to the same pixel.
+    struct Release {
+        POINT point;
+        DWORD inputTime;
+    };
+    std::optional<Release> lastRelease_;
 };
 
 }  // namespace kestrave
