@@ -19,7 +19,15 @@ wine_env_start_display() {
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
     xvfb_pid=$!
     export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    local up=0
+    for _ in $(seq 50); do
+      if xdpyinfo >/dev/null 2>&1; then up=1; break; fi
+      sleep 0.1
+    done
+    if [ "$up" != 1 ]; then
+      echo "wine-env: the virtual display $DISPLAY did not come up within 5 s" >&2
+      return 1
+    fi
     KESTRAVE_VIRTUAL_DISPLAY=1
   fi
   export KESTRAVE_VIRTUAL_DISPLAY

@@ -5,46 +5,21 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "messages.h"
+#include "fatal_error.h"
 #include "screen.h"
-#include "text.h"
 
 namespace kestrave {
 namespace {
-
-// Keys of the saved properties, in the order they are read and written.
-constexpr wchar_t kKeyPictureMouseOn[] = L"PictureMouseOn";
-constexpr wchar_t kKeyPictureDown[] = L"PictureDown";
-constexpr wchar_t kKeyPicture[] = L"Picture";
-constexpr wchar_t kKeyCaption[] = L"Caption";
-constexpr wchar_t kKeyFont[] = L"Font";
-constexpr wchar_t kKeyForeColor[] = L"ForeColor";
-constexpr wchar_t kKeyBackColor[] = L"BackColor";
 
 constexpr short kLeftButton = 1;
 constexpr short kRightButton = 2;
 constexpr short kMiddleButton = 4;
 
-short ButtonsHeld(WPARAM keys) {
-    short held = 0;
-    if (keys & MK_LBUTTON)
-        held += kLeftButton;
-    if (keys & MK_RBUTTON)
-        held += kRightButton;
-    if (keys & MK_MBUTTON)
-        held += kMiddleButton;
-    return held;
-}
-
-short ShiftState(WPARAM keys) {
-    short shift = 0;
-    if (keys & MK_SHIFT)
-        shift += 1;
-    if (keys & MK_CONTROL)
-        shift += 2;
-    if (GetKeyState(VK_MENU) < 0)
-        shift += 4;
-    return shift;
+// When the user last pressed a key, moved or pressed the mouse; 0 when the system cannot say.
+DWORD LastInputTime() {
+    LASTINPUTINFO info{};
+    info.cbSize = sizeof info;
+    return GetLastInputInfo(&info) ? info.dwTime : 0;
 }
 
 float TwipsX(LPARAM position) {
@@ -54,40 +29,10 @@ float TwipsY(LPARAM position) {
     return static_cast<float>(GET_Y_LPARAM(position)) * TwipsPerPixelY();
 }
 
-void RegisterButtonClass(WNDPROC procedure) {
-    static const bool registered = [procedure] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        // No CS_DBLCLKS: a quick second press must arrive as a press, not as a double click.
-        windowClass.style = CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.lpszClassName = kButtonClassName;
-        if (!RegisterClassExW(&windowClass)) {
-            DWORD error = GetLastError();
-            if (error != ERROR_CLASS_ALREADY_EXISTS) {
-                throw std::system_error(static_cast<int>(error), std::system_category(),
-                                        "RegisterClassExW");
-            }
-        }
-        return true;
-    }();
-    (void)registered;
-}
-
 }  // namespace
 
 void ButtonHost::ButtonEventFailed(Button&, std::exception_ptr error) {
-    std::wstring description = L"Unknown error";
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& failure) {
-        description = WideFromUtf8(failure.what());
-    } catch (...) {
-    }
-    MessageBoxW(nullptr, description.c_str(), kMessageTitle, MB_OK | MB_ICONERROR);
-    ExitProcess(1);
+    ReportFatalError(DescribeException(error));
 }
 
 Button::Button(std::wstring name, ButtonHost& host)
@@ -97,7 +42,8 @@ Button::Button(std::wstring name, ButtonHost& host)
 
 std::unique_ptr<Button> Button::Create(HWND parent, const std::wstring& name, int x, int y,
                                        int width, int height, ButtonHost& host) {
-    RegisterButtonClass(&Button::WindowProc);
+    // No CS_DBLCLKS: a quick second press must arrive as a press, not as a double click.
+    RegisterWindowClass(kButtonClassName, &Button::WindowProc, CS_HREDRAW | CS_VREDRAW);
     std::unique_ptr<Button> button(new Button(name, host));
     HWND window = CreateWindowExW(0, kButtonClassName, name.c_str(),
                                   WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y, width, height,
@@ -115,25 +61,12 @@ Button::~Button() {
         DestroyWindow(window_);
 }
 
-LRESULT CALLBACK Button::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* creation = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        auto* button = static_cast<Button*>(creation->lpCreateParams);
-        button->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(button));
-    }
-    auto* self = reinterpret_cast<Button*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcW(window, message, wParam, lParam);
+LRESULT Button::MessageFailed(std::exception_ptr error) noexcept {
     try {
-        return self->HandleMessage(message, wParam, lParam);
+        host_.ButtonEventFailed(*this, error);
     } catch (...) {
-        try {
-            self->host_.ButtonEventFailed(*self, std::current_exception());
-        } catch (...) {
-        }
-        return 0;
     }
+    return 0;
 }
 
 LRESULT Button::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -162,8 +95,6 @@ LRESULT Button::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return onButtonUp(kMiddleButton, wParam, lParam);
         case WM_TIMER:
             return onTimer(wParam);
-        case WM_NCDESTROY:
-            return onNcDestroy();
         default:
             return DefWindowProcW(window_, message, wParam, lParam);
     }
@@ -195,11 +126,11 @@ LRESULT Button::onMouseMove(WPARAM keys, LPARAM position) {
     ClientToScreen(window_, &screen);
     // Without this, the motionless move that follows releasing the capture would switch the
     // button back to its mouse-on look right after a click.
-    if (lastMovePoint_ && lastMovePoint_->x == screen.x && lastMovePoint_->y == screen.y)
+    if (EchoesLastRelease(screen))
         return 0;
-    lastMovePoint_ = screen;
+    lastRelease_.reset();
 
-    short button = ButtonsHeld(keys);
+    short button = MouseButtons(keys);
     short shift = ShiftState(keys);
     float x = TwipsX(position);
     float y = TwipsY(position);
@@ -231,6 +162,12 @@ LRESULT Button::onButtonUp(short button, WPARAM keys, LPARAM position) {
     if (!(keys & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) && GetCapture() == window_) {
         ReleaseCapture();
     }
+    // Taken after releasing the capture: the system may count the move it repeats then as input.
+    if (button == kLeftButton) {
+        POINT screen{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+        ClientToScreen(window_, &screen);
+        lastRelease_ = Release{screen, LastInputTime()};
+    }
     if (mouseState_ == ButtonState::Down) {
         mouseState_ = ButtonState::Normal;
         Redraw();
@@ -258,20 +195,13 @@ LRESULT Button::onTimer(UINT_PTR timerId) {
     return 0;
 }
 
-LRESULT Button::onNcDestroy() {
-    HWND window = window_;
+void Button::OnNcDestroy() noexcept {
     StopTimer(kPollTimerId, pollTimerOn_);
     StopTimer(kPushTimerId, pushTimerOn_);
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    window_ = nullptr;
-    return DefWindowProcW(window, WM_NCDESTROY, 0, 0);
 }
 
 void Button::onPollTick() {
     const bool over = CursorOverButton();
-    // Once the cursor has been seen elsewhere, a move back to the same point is a real one.
-    if (!over)
-        lastMovePoint_.reset();
     switch (mouseState_) {
         case ButtonState::Normal:
             StopTimer(kPollTimerId, pollTimerOn_);
@@ -449,6 +379,11 @@ bool Button::CursorOverButton() {
     if (!GetCursorPos(&cursorPos_))
         return false;
     return WindowFromPoint(cursorPos_) == window_;
+}
+
+bool Button::EchoesLastRelease(POINT screen) const {
+    return lastRelease_ && lastRelease_->point.x == screen.x && lastRelease_->point.y == screen.y &&
+           lastRelease_->inputTime == LastInputTime();
 }
 
 void Button::StartTimer(UINT_PTR timerId, bool& on) {

@@ -14,11 +14,21 @@
 #include "font.h"
 #include "picture.h"
 #include "property_bag.h"
+#include "window_base.h"
 
 namespace kestrave {
 
 // The class name hosts' saved form data gives the button.
 inline constexpr wchar_t kButtonClassName[] = L"Kestrave.Button";
+
+// Keys of the saved properties, in the order the button reads and writes them.
+inline constexpr wchar_t kKeyPictureMouseOn[] = L"PictureMouseOn";
+inline constexpr wchar_t kKeyPictureDown[] = L"PictureDown";
+inline constexpr wchar_t kKeyPicture[] = L"Picture";
+inline constexpr wchar_t kKeyCaption[] = L"Caption";
+inline constexpr wchar_t kKeyFont[] = L"Font";
+inline constexpr wchar_t kKeyForeColor[] = L"ForeColor";
+inline constexpr wchar_t kKeyBackColor[] = L"BackColor";
 
 enum class ButtonState : long { Normal = 0, MouseOn = 1, Down = 2 };
 // What the last poll while Down found: no poll since the press yet, cursor off, cursor on.
@@ -48,7 +58,7 @@ class ButtonHost {
     virtual void ButtonEventFailed(Button& button, std::exception_ptr error);
 };
 
-class Button {
+class Button : private BoundWindow<Button> {
   public:
     // Timer ids on the button's window: the polling timer and the push timer.
     static constexpr UINT_PTR kPollTimerId = 1;
@@ -107,10 +117,12 @@ class Button {
     const ButtonSurface& Surface() const { return surface_; }
 
   private:
+    friend class BoundWindow<Button>;
     Button(std::wstring name, ButtonHost& host);
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT MessageFailed(std::exception_ptr error) noexcept;
+    void OnNcDestroy() noexcept;
     LRESULT onCreate(const CREATESTRUCTW& creation);
     LRESULT onSize(LPARAM size);
     LRESULT onPaint();
@@ -118,7 +130,6 @@ class Button {
     LRESULT onButtonDown(short button, WPARAM keys, LPARAM position);
     LRESULT onButtonUp(short button, WPARAM keys, LPARAM position);
     LRESULT onTimer(UINT_PTR timerId);
-    LRESULT onNcDestroy();
     void onPollTick();
     void onPushTick();
 
@@ -128,12 +139,12 @@ class Button {
     void Present();
     void PropertyChanged(const wchar_t* propertyName);
     bool CursorOverButton();
+    bool EchoesLastRelease(POINT screen) const;
     void StartTimer(UINT_PTR timerId, bool& on);
     void StopTimer(UINT_PTR timerId, bool& on);
 
     std::wstring name_;
     ButtonHost& host_;
-    HWND window_ = nullptr;
     ButtonSurface surface_;
 
     POINT cursorPos_{0, 0};
@@ -148,9 +159,15 @@ class Button {
 
     bool pollTimerOn_ = false;
     bool pushTimerOn_ = false;
-    // Screen point of the last mouse move, to tell a real move from the motionless one the
-    // system sends when capture is released or windows change under a still cursor.
-    std::optional<POINT> lastMovePoint_;
+    // Where and when (the time of the user's last input) the left button was last released: the
+    // system repeats that position as a move when the button releases the capture, and
+    // such an echo must not bring the mouse-on look back. Any move made by the user comes with
+    // newer input, even one back to the same pixel.
+    struct Release {
+        POINT point;
+        DWORD inputTime;
+    };
+    std::optional<Release> lastRelease_;
 };
 
 }  // namespace kestrave

@@ -8,6 +8,7 @@
 #include "batch_report.h"
 #include "file_lookup.h"
 #include "handles.h"
+#include "path.h"
 
 namespace kestrave {
 namespace {
@@ -53,9 +54,7 @@ bool ReadChunk(HANDLE file, std::vector<char>& buffer, DWORD& read) {
 
 }  // namespace
 
-std::wstring NameOf(const std::wstring& path) {
-    return path.substr(path.find_last_of(L"\\/:") + 1);
-}
+std::wstring NameOf(const std::wstring& path) { return SplitPath(path).name; }
 
 FileKinship CompareFiles(const std::wstring& a, const std::wstring& b) {
     FileHandle fileA = OpenForReading(a);

@@ -6,7 +6,9 @@
 #include <stdexcept>
 
 #include "file_lookup.h"
+#include "handles.h"
 #include "messages.h"
+#include "path.h"
 #include "program_folder.h"
 
 namespace kestrave {
@@ -31,24 +33,12 @@ class HiddenMainWindow {
 
 }  // namespace
 
-std::wstring FolderOfPickedPath(const std::wstring& picked) {
-    const auto slash = picked.find_last_of(L'\\');
-    if (slash == std::wstring::npos)
-        return {};
-    return picked.substr(0, slash + 1);
-}
-
 std::wstring PathFromPickedBuffer(const std::wstring& buffer) {
     const auto first = buffer.find_first_not_of(L' ');
     if (first == std::wstring::npos)
         return {};
     const auto end = buffer.find(L'\0', first);
     return buffer.substr(first, end == std::wstring::npos ? std::wstring::npos : end - first);
-}
-
-std::wstring FileNameOfPath(const std::wstring& path) {
-    const auto slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 std::wstring PickServerFile(HWND owner, std::wstring& lastFolder, OptionsSource& options) {
@@ -76,7 +66,7 @@ std::wstring PickServerFile(HWND owner, std::wstring& lastFolder, OptionsSource&
         return {};
 
     file.resize(kPickBufferLength);
-    lastFolder = FolderOfPickedPath(PathFromPickedBuffer(file));
+    lastFolder = SplitPath(PathFromPickedBuffer(file)).folder;
     return file;
 }
 
@@ -92,7 +82,7 @@ void AddServerFile(ServerList& list, AddHost& host, std::wstring& lastFolder,
         }
         if (fullPath.empty() || list.ContainsFullPath(fullPath))
             return;
-        list.Append(FileNameOfPath(fullPath), fullPath, fullPath);
+        list.Append(SplitPath(fullPath).name, fullPath, fullPath);
     } catch (...) {
         host.ShowMainWindow();
     }
@@ -111,13 +101,11 @@ std::wstring BrowseForServerFolder(HWND owner) {
     info.hwndOwner = owner;
     info.lpszTitle = kFolderPrompt;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
-    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    const ShellItemList chosen(SHBrowseForFolderW(&info));
     if (!chosen)
         return {};
     std::wstring path(512, L' ');
-    const BOOL converted = SHGetPathFromIDListW(chosen, path.data());
-    CoTaskMemFree(chosen);
-    if (!converted)
+    if (!SHGetPathFromIDListW(chosen.get(), path.data()))
         return {};
     return path.substr(0, path.find(L'\0'));
 }

@@ -24,12 +24,8 @@ class AddHost {
 // Size of the file-open dialog's name buffer, without its terminator.
 constexpr int kPickBufferLength = 254;
 
-// The folder of a picked path, ending in a backslash: every piece before the last backslash.
-std::wstring FolderOfPickedPath(const std::wstring& picked);
 // The full path inside the dialog's buffer text: spaces trimmed, ended at its terminator.
 std::wstring PathFromPickedBuffer(const std::wstring& buffer);
-// The text after the last backslash.
-std::wstring FileNameOfPath(const std::wstring& path);
 
 // Shows the file-open dialog starting in `lastFolder` (or the program's folder), and returns
 // the dialog's whole name buffer (path, terminator, spaces) or empty on cancel. Every pick

@@ -1,5 +1,7 @@
 #include "file_lookup.h"
 
+#include "path.h"
+
 namespace kestrave {
 namespace {
 
@@ -15,11 +17,6 @@ std::wstring FoldCase(std::wstring_view text) {
     if (!folded.empty())
         CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
     return folded;
-}
-
-std::wstring NamePart(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/:");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -63,7 +60,7 @@ bool MatchesWildcard(std::wstring_view name, std::wstring_view pattern) {
 }
 
 FileListing::FileListing(const std::wstring& pattern)
-    : pattern_(pattern), namePattern_(NamePart(pattern)) {}
+    : pattern_(pattern), namePattern_(SplitPath(pattern).name) {}
 
 std::wstring FileListing::Next() {
     WIN32_FIND_DATAW entry{};

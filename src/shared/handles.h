@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
+#include <shtypes.h>
 
 #include <utility>
 
@@ -74,6 +76,14 @@ struct IconTraits {
     static void Free(HICON h) { DestroyIcon(h); }
 };
 
+// An item list the shell handed over (a folder browser's choice), freed with the COM task
+// allocator, so its users link ole32.
+struct ShellItemListTraits {
+    static PIDLIST_ABSOLUTE Invalid() { return nullptr; }
+    static bool IsValid(PIDLIST_ABSOLUTE h) { return h != nullptr; }
+    static void Free(PIDLIST_ABSOLUTE h) { CoTaskMemFree(h); }
+};
+
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 using FileHandle = UniqueHandle<HANDLE, FileHandleTraits>;
 using FindHandle = UniqueHandle<HANDLE, FindHandleTraits>;
@@ -84,6 +94,7 @@ using PenHandle = UniqueHandle<HPEN, GdiObjectTraits<HPEN>>;
 using BrushHandle = UniqueHandle<HBRUSH, GdiObjectTraits<HBRUSH>>;
 using MemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
 using IconHandle = UniqueHandle<HICON, IconTraits>;
+using ShellItemList = UniqueHandle<PIDLIST_ABSOLUTE, ShellItemListTraits>;
 
 // A window's device context, released to the window it came from.
 class WindowDc {

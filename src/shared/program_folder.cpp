@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "path.h"
+
 namespace kestrave {
 
 std::wstring ProgramFolder() {
@@ -15,11 +17,12 @@ std::wstring ProgramFolder() {
         if (length < buffer.size()) break;
         buffer.resize(buffer.size() * 2);
     }
-    std::wstring path(buffer.data());
-    const auto slash = path.find_last_of(L'\\');
-    if (slash == std::wstring::npos) return path;
+    std::wstring folder = SplitPath(buffer.data()).folder;
     // "C:\" keeps its backslash, as a root folder must.
-    return path.substr(0, slash == 2 && path[1] == L':' ? slash + 1 : slash);
+    const bool root = folder.size() == 3 && folder[1] == L':';
+    if (!folder.empty() && !root)
+        folder.pop_back();
+    return folder;
 }
 
 }  // namespace kestrave

@@ -3,11 +3,31 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include "fatal_error.h"
 #include "host_main.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "options_record.h"
-#include "program.h"
+
+namespace {
+
+// The shell's folder browser needs a single-threaded apartment on this thread; it is left when
+// the program ends.
+class OleApartment {
+  public:
+    OleApartment() : entered_(SUCCEEDED(OleInitialize(nullptr))) {}
+    ~OleApartment() {
+        if (entered_)
+            OleUninitialize();
+    }
+    OleApartment(const OleApartment&) = delete;
+    OleApartment& operator=(const OleApartment&) = delete;
+
+  private:
+    bool entered_;
+};
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Started by the program itself to load servers away from its own process.
@@ -18,8 +38,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return kestrave::RunGuarded([] {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
-        // The shell's folder browser needs a single-threaded apartment on this thread.
-        OleInitialize(nullptr);
+        const OleApartment apartment;
 
         kestrave::Options options;
         kestrave::MainWindow mainWindow(options);
@@ -28,12 +47,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         options.SetDialogLoader([&dialog] { dialog.Load(); });
 
         mainWindow.Show();
-        MSG message;
+        MSG message{};
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        kestrave::EndProgram();
-        return 0;
+        // The windows go before the apartment they were made in.
+        return static_cast<int>(message.wParam);
     });
 }

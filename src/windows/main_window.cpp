@@ -3,7 +3,7 @@
 #include "messages.h"
 #include "options_dialog.h"
 #include "program.h"
-#include "saved_form.h"
+#include "saved_buttons.h"
 
 namespace kestrave {
 namespace {
@@ -12,13 +12,52 @@ constexpr wchar_t kMainTitle[] = L"Kestrave v1.0";
 constexpr COLORREF kCaptionColor = RGB(90, 180, 250);
 constexpr COLORREF kFieldColor = RGB(60, 120, 250);
 
-struct ButtonPlace {
-    const wchar_t* name;
-    TwipsRect place;
-    const wchar_t* toolTip;
-};
-
 }  // namespace
+
+// In the order the buttons were placed on the window.
+const Command<MainWindow> MainWindow::kCommands[] = {
+    {L"close1", {4380, 50, 375, 375}, L"关闭", kSavedCloseButton, &MainWindow::Close},
+    {L"注册",
+     {3500, 2200, 1215, 345},
+     L"注册控件",
+     SavedCommandButton(L"注 册"),
+     &MainWindow::Register},
+    {L"卸载",
+     {3500, 2640, 1215, 350},
+     L"卸载控件",
+     SavedCommandButton(L"卸 载"),
+     &MainWindow::Unregister},
+    {L"添加",
+     {3500, 3720, 1215, 345},
+     L"添加控件",
+     SavedCommandButton(L"添 加"),
+     &MainWindow::AddFile},
+    {L"删除",
+     {3500, 4160, 1215, 345},
+     L"删除控件",
+     SavedCommandButton(L"删 除"),
+     &MainWindow::DeleteRow},
+    {L"帮助",
+     {3500, 5640, 1215, 345},
+     L"如何使用",
+     SavedCommandButton(L"帮 助"),
+     &MainWindow::OpenHelp},
+    {L"列表",
+     {3500, 3270, 1215, 345},
+     L"控件列表",
+     SavedCommandButton(L"列 表"),
+     &MainWindow::AddFolder},
+    {L"清空",
+     {3500, 4600, 1215, 345},
+     L"清空列表",
+     SavedCommandButton(L"清 空"),
+     &MainWindow::ClearQueue},
+    {L"设置",
+     {3480, 5205, 1215, 345},
+     L"设置选项",
+     SavedCommandButton(L"设 置"),
+     &MainWindow::OpenOptions},
+};
 
 MainWindow::MainWindow(Options& options)
     // Client 4800 x 6090 twips at the design place; the window has no border to add.
@@ -31,24 +70,11 @@ int MainWindow::ShowMessage(const std::wstring& text, int style, const std::wstr
 void MainWindow::CreateControls() {
     SetBackColor(RGB(255, 255, 255));
     SetBackground(Picture::FromResource(ProgramInstance(), L"MAIN_BACKGROUND"));
-    const SavedForm saved = SavedForm::FromResource(L"FRMMAIN");
 
-    // Front to back; the buttons and the list are windows of their own and so lie above the
+    // Front to back; the list and the buttons are windows of their own and so lie above the
     // labels and images, which the window draws itself.
-    auto button = [&](const ButtonPlace& place) {
-        Button& added = AddButton(place.name, place.place, saved.Find(place.name));
-        SetWindowToolTip(added.Handle(), place.toolTip);
-    };
-    button({L"close1", {4380, 50, 375, 375}, L"关闭"});
-    button({L"注册", {3500, 2200, 1215, 345}, L"注册控件"});
     lstOcx_ = &AddListBox({480, 2640, 2655, 1650});
-    button({L"卸载", {3500, 2640, 1215, 350}, L"卸载控件"});
-    button({L"添加", {3500, 3720, 1215, 345}, L"添加控件"});
-    button({L"删除", {3500, 4160, 1215, 345}, L"删除控件"});
-    button({L"帮助", {3500, 5640, 1215, 345}, L"如何使用"});
-    button({L"列表", {3500, 3270, 1215, 345}, L"控件列表"});
-    button({L"清空", {3500, 4600, 1215, 345}, L"清空列表"});
-    button({L"设置", {3480, 5205, 1215, 345}, L"设置选项"});
+    AddCommands<MainWindow>(*this, kCommands);
     myFile_ = &AddLabel(L"myFile", -1, {1560, 5040, 1620, 200});
     txtOcxCount_ = &AddLabel(L"txt_ocxCount", -1, {1800, 5440, 1455, 255});
     yiDong_ = &AddImage(L"YiDong", -1, {30, 0, 4200, 465});
@@ -76,30 +102,46 @@ void MainWindow::OnControlMouseMove(WindowlessControl& control, MouseArgs& args)
         StartDrag();
 }
 
-void MainWindow::OnButtonClick(Button& button) {
-    const std::wstring& name = button.Name();
-    if (name == L"close1")
-        EndProgram();
-    if (name == L"注册")
-        RegisterAll(*queue_, options_, *this, hosts_);
-    if (name == L"卸载")
-        UnregisterAll(*queue_, options_, *this, hosts_);
-    if (name == L"添加")
-        AddServerFile(*queue_, *this, lastFolder_, options_);
-    if (name == L"列表")
-        AddServerFolder(*queue_, *this);
-    if (name == L"删除")
-        queue_->DeleteSelected();
-    if (name == L"清空")
-        queue_->ClearList();
-    if (name == L"设置" && dialog_)
-        dialog_->Open(OptionsDialog::Mode::Options);
-    if (name == L"帮助" && dialog_)
-        dialog_->Open(OptionsDialog::Mode::Help);
-}
-
 void MainWindow::OnCloseRequest() {
     EndProgram();
+}
+
+void MainWindow::Close() {
+    EndProgram();
+}
+
+void MainWindow::Register() {
+    RegisterAll(*queue_, options_, *this, hosts_);
+}
+
+void MainWindow::Unregister() {
+    UnregisterAll(*queue_, options_, *this, hosts_);
+}
+
+void MainWindow::AddFile() {
+    AddServerFile(*queue_, *this, lastFolder_, options_);
+}
+
+void MainWindow::AddFolder() {
+    AddServerFolder(*queue_, *this);
+}
+
+void MainWindow::DeleteRow() {
+    queue_->DeleteSelected();
+}
+
+void MainWindow::ClearQueue() {
+    queue_->ClearList();
+}
+
+void MainWindow::OpenOptions() {
+    if (dialog_)
+        dialog_->Open(OptionsDialog::Mode::Options);
+}
+
+void MainWindow::OpenHelp() {
+    if (dialog_)
+        dialog_->Open(OptionsDialog::Mode::Help);
 }
 
 }  // namespace kestrave

@@ -32,11 +32,23 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     void CreateControls() override;
     void OnLoad() override;
     void OnControlMouseMove(WindowlessControl& control, MouseArgs& args) override;
-    void OnButtonClick(Button& button) override;
     void OnCloseRequest() override;
     DWORD ExtendedStyle() const override { return WS_EX_APPWINDOW; }
 
   private:
+    static const Command<MainWindow> kCommands[];
+
+    // The commands, one per button.
+    void Close();
+    void Register();
+    void Unregister();
+    void AddFile();
+    void AddFolder();
+    void DeleteRow();
+    void ClearQueue();
+    void OpenOptions();
+    void OpenHelp();
+
     Options& options_;
     OptionsDialog* dialog_ = nullptr;
     std::wstring lastFolder_;

@@ -5,7 +5,7 @@
 #include "environment.h"
 #include "main_window.h"
 #include "program.h"
-#include "saved_form.h"
+#include "saved_buttons.h"
 
 namespace kestrave {
 namespace {
@@ -21,6 +21,23 @@ constexpr const wchar_t* kRowToolTips[kOptionFlagCount] = {
     L"如果注册途中控件原文件被您删除时提示", L""};
 
 }  // namespace
+
+// In the order the buttons were placed on the dialog.
+const Command<OptionsDialog> OptionsDialog::kCommands[] = {
+    {L"确认",
+     {600, 3960, 1095, 375},
+     L"",
+     SavedCommandButton(L"确 认"),
+     &OptionsDialog::Confirm,
+     &OptionsDialog::confirm_},
+    {L"close1", {3280, 50, 375, 375}, L"", kSavedCloseButton, &OptionsDialog::Cancel},
+    {L"取消",
+     {2040, 3960, 1095, 375},
+     L"",
+     SavedCommandButton(L"取 消"),
+     &OptionsDialog::Cancel,
+     &OptionsDialog::cancel_},
+};
 
 OptionsDialog::OptionsDialog(Options& options, MainWindow& mainWindow)
     : Form(L"", TwipsRect{0, 0, 3720, 4575}), options_(options), mainWindow_(mainWindow) {}
@@ -48,10 +65,6 @@ Label& OptionsDialog::CaptionLabel() {
 
 void OptionsDialog::CreateControls() {
     SetBackground(Picture::FromResource(ProgramInstance(), L"DIALOG_BACKGROUND"));
-    const SavedForm saved = SavedForm::FromResource(L"FRMHELP");
-    auto button = [&](const wchar_t* name, const TwipsRect& place) {
-        return &AddButton(name, place, saved.Find(name));
-    };
     auto rowLabel = [&](int row, const TwipsRect& place) {
         Label& label = AddLabel(L"myCheck", row, place);
         label.SetCaption(kRowTexts[row]);
@@ -67,9 +80,7 @@ void OptionsDialog::CreateControls() {
     ocxTo_ = &AddListBox({360, 1200, 3015, 390});
     ocxTo_->SetForeColor(RGB(0, 0, 255));
     ocxTo_->SetBackColor(RGB(255, 255, 255));
-    confirm_ = button(L"确认", {600, 3960, 1095, 375});
-    close1_ = button(L"close1", {3280, 50, 375, 375});
-    cancel_ = button(L"取消", {2040, 3960, 1095, 375});
+    AddCommands<OptionsDialog>(*this, kCommands);
     checkBox(4, {360, 3310, 270, 285});
     checkBox(3, {360, 2950, 270, 285});
     rowLabel(4, {720, 3360, 2535, 375});
@@ -145,13 +156,6 @@ void OptionsDialog::OnControlClick(WindowlessControl& control) {
 void OptionsDialog::OnControlMouseMove(WindowlessControl& control, MouseArgs& args) {
     if (&control == yiDong_ && args.button == 1)
         StartDrag();
-}
-
-void OptionsDialog::OnButtonClick(Button& button) {
-    if (&button == confirm_)
-        Confirm();
-    if (&button == cancel_ || &button == close1_)
-        Cancel();
 }
 
 void OptionsDialog::Toggle(int row) {

@@ -31,11 +31,12 @@ class OptionsDialog : public Form {
     void OnLoad() override;
     void OnControlClick(WindowlessControl& control) override;
     void OnControlMouseMove(WindowlessControl& control, MouseArgs& args) override;
-    void OnButtonClick(Button& button) override;
     void OnCloseRequest() override { Cancel(); }
     DWORD ExtendedStyle() const override { return WS_EX_TOOLWINDOW; }
 
   private:
+    static const Command<OptionsDialog> kCommands[];
+
     void Toggle(int row);
     void ShowChecks();
     void Confirm();
@@ -45,7 +46,6 @@ class OptionsDialog : public Form {
     MainWindow& mainWindow_;
     ListBox* ocxTo_ = nullptr;
     Button* confirm_ = nullptr;
-    Button* close1_ = nullptr;
     Button* cancel_ = nullptr;
     std::array<Image*, kOptionFlagCount> checkIt_{};
     std::array<Label*, kOptionFlagCount> myCheck_{};

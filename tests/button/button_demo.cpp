@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "button.h"
-#include "form_data.h"
+#include "property_bag.h"
 #include "test_pictures.h"
 
 namespace kestrave {
@@ -47,32 +47,34 @@ PictureRef DemoPicture(const std::wstring& name) {
     return nullptr;
 }
 
-// Saved form data, as the windows keep theirs.
-constexpr char kFormData[] = R"(' The demo's buttons
-Begin Kestrave.Button 注册
-   PictureMouseOn = BUTTON_HOVER
-   PictureDown = BUTTON_DOWN
-   Picture = BUTTON_NORMAL
-   Caption = "注 册"
-   ForeColor = &H00FFFFFF&
-End
-Begin Kestrave.Button 卸载
-   PictureMouseOn = BUTTON_HOVER
-   PictureDown = BUTTON_DOWN
-   Picture = BUTTON_NORMAL
-   Caption = "卸 载"
-   Font = "宋体", 12, 700, 134
-   ForeColor = &H0000FFFF&
-End
-Begin Kestrave.Button 设置
-   Caption = "设置"
-End
-Begin Kestrave.Button 帮助
-   Caption = "帮助 — a caption far too long for its button"
-   ForeColor = &H000000C0&
-   BackColor = &H00E0F0FF&
-End
-)";
+// Saved properties, as the windows keep theirs.
+PropertyBag PictureButton(const wchar_t* caption, ColorValue foreColor) {
+    PropertyBag bag;
+    bag.Store(kKeyPictureMouseOn, DemoPicture(L"BUTTON_HOVER"));
+    bag.Store(kKeyPictureDown, DemoPicture(L"BUTTON_DOWN"));
+    bag.Store(kKeyPicture, DemoPicture(L"BUTTON_NORMAL"));
+    bag.Store(kKeyCaption, std::wstring(caption));
+    bag.Store(kKeyForeColor, static_cast<long>(foreColor));
+    return bag;
+}
+
+PropertyBag SavedProperties(const std::wstring& name) {
+    if (name == L"注册")
+        return PictureButton(L"注 册", 0x00FFFFFF);
+    PropertyBag bag;
+    if (name == L"卸载") {
+        bag = PictureButton(L"卸 载", 0x0000FFFF);
+        bag.Store(kKeyFont, MakeFont(FontDescription{.points = 12, .weight = FW_BOLD}));
+    }
+    if (name == L"设置")
+        bag.Store(kKeyCaption, std::wstring(L"设置"));
+    if (name == L"帮助") {
+        bag.Store(kKeyCaption, std::wstring(L"帮助 — a caption far too long for its button"));
+        bag.Store(kKeyForeColor, 0x000000C0L);
+        bag.Store(kKeyBackColor, 0x00E0F0FFL);
+    }
+    return bag;
+}
 
 class DemoWindow : public ButtonHost {
   public:
@@ -135,7 +137,6 @@ class DemoWindow : public ButtonHost {
     }
 
     LRESULT onCreate() {
-        const auto saved = ParseFormData(kFormData, DemoPicture);
         struct Place {
             const wchar_t* name;
             int x, y, width, height;
@@ -148,11 +149,8 @@ class DemoWindow : public ButtonHost {
         for (const Place& place : places) {
             auto button = Button::Create(window_, place.name, place.x, place.y, place.width,
                                          place.height, *this);
-            if (const SavedControl* control = FindSavedControl(saved, place.name)) {
-                button->ReadProperties(control->properties);
-            } else {
-                button->InitProperties();
-            }
+            button->InitProperties();
+            button->ReadProperties(SavedProperties(place.name));
             buttons_.push_back(std::move(button));
         }
         pushTarget_ = buttons_[0].get();

@@ -1,12 +1,10 @@
-// Saved properties: the bag, the button's reading and writing of it, its property writes, and the
-// form data text the windows keep them in.
+// Saved properties: the bag, the button's reading and writing of it, and its property writes.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "button.h"
 #include "button_fixture.h"
-#include "form_data.h"
 #include "property_bag.h"
 #include "test_pictures.h"
 
@@ -149,126 +147,27 @@ TEST_F(ButtonPropertiesTest, ReadingSavedPropertiesNeitherRepaintsNorNotifies) {
     EXPECT_EQ(button_->ForeColor(), kButtonTextColor);
 }
 
-PictureRef NamedPicture(const std::wstring& name) {
-    if (name == L"BUTTON_NORMAL" || name == L"BUTTON_HOVER" || name == L"#101") {
-        return testing::SolidPicture(4, 4, 0, name);
+TEST_F(ButtonPropertiesTest, SavedPropertiesRestoreAButtonThatWritesTheSameBack) {
+    FontDescription bigger;
+    bigger.points = 10.5;
+    PropertyBag saved;
+    saved.Store(kKeyPictureMouseOn, testing::SolidPicture(4, 4, 0, L"BUTTON_HOVER"));
+    saved.Store(kKeyPicture, testing::SolidPicture(4, 4, 0, L"BUTTON_NORMAL"));
+    saved.Store(kKeyCaption, std::wstring(L"注 册"));
+    saved.Store(kKeyFont, MakeFont(bigger));
+    saved.Store(kKeyForeColor, 0x00FF0000L);
+    // Saved with its default value: read as any other, and left out when written back.
+    saved.Store(kKeyBackColor, static_cast<long>(kButtonFaceColor));
+    button_->ReadProperties(saved);
+
+    PropertyBag written;
+    button_->WriteProperties(written);
+    EXPECT_EQ(Keys(written), (std::vector<std::wstring>{L"PictureMouseOn", L"Picture", L"Caption",
+                                                        L"Font", L"ForeColor"}));
+    for (const auto& [key, value] : written.Entries()) {
+        SCOPED_TRACE(::testing::PrintToString(key));
+        EXPECT_TRUE(SamePropertyValue(value, saved.Read(key, 0L)));
     }
-    return nullptr;
-}
-
-constexpr char kSavedButtons[] =
-    "Begin Kestrave.Button 注册\n"
-    "   PictureMouseOn = BUTTON_HOVER\n"
-    "   Picture = BUTTON_NORMAL\n"
-    "   Caption = \"注 册\"\n"
-    "   Font = \"宋体\", 10.5, 700, 134, Italic\n"
-    "   ForeColor = &H00FF0000&\n"
-    "   BackColor = &H8000000F&\n"
-    "End\n"
-    "Begin Kestrave.Button \"a name\"\n"
-    "   Caption = \"say \\\"hi\\\"\\\\\\n\\t😀\\uD800 end\"\n"
-    "   Count = -12\n"
-    "End\n";
-
-TEST(FormData, ReadsWhatItWritesCharacterForCharacter) {
-    auto controls = ParseFormData(kSavedButtons, NamedPicture);
-    ASSERT_EQ(controls.size(), 2u);
-    EXPECT_EQ(controls[0].className, kButtonClassName);
-    EXPECT_EQ(controls[0].controlName, L"注册");
-    EXPECT_EQ(controls[1].controlName, L"a name");
-    const PropertyBag& first = controls[0].properties;
-    EXPECT_EQ(Keys(first), (std::vector<std::wstring>{L"PictureMouseOn", L"Picture", L"Caption",
-                                                      L"Font", L"ForeColor", L"BackColor"}));
-    EXPECT_EQ(first.ReadPicture(L"Picture", nullptr)->Name(), L"BUTTON_NORMAL");
-    EXPECT_EQ(first.ReadText(L"Caption", L""), L"注 册");
-    FontDescription font = first.ReadFont(L"Font", nullptr)->Description();
-    EXPECT_EQ(font.face, L"宋体");
-    EXPECT_EQ(font.points, 10.5);
-    EXPECT_EQ(font.weight, 700);
-    EXPECT_EQ(font.charset, 134);
-    EXPECT_TRUE(font.italic);
-    EXPECT_FALSE(font.underline);
-    EXPECT_EQ(static_cast<ColorValue>(first.ReadLong(L"BackColor", 0)), kButtonFaceColor);
-    EXPECT_EQ(controls[1].properties.ReadText(L"Caption", L""),
-              std::wstring(L"say \"hi\"\\\n\t😀") + wchar_t(0xD800) + L" end");
-    EXPECT_EQ(controls[1].properties.ReadLong(L"Count", 0), -12);
-
-    EXPECT_EQ(FormatFormData(controls), kSavedButtons);
-}
-
-TEST(FormData, SkipsCommentsBlankLinesAndAByteOrderMark) {
-    auto controls = ParseFormData(
-        "\xEF\xBB\xBF' saved by hand\r\n\r\nbegin Kestrave.Button 卸载\r\n"
-        "   caption = \"x\"   ' trailing note\r\n"
-        "   Picture = #101\r\nEND\r\n",
-        NamedPicture);
-    ASSERT_EQ(controls.size(), 1u);
-    EXPECT_EQ(controls[0].properties.ReadText(L"Caption", L""), L"x");
-    EXPECT_EQ(controls[0].properties.ReadPicture(L"Picture", nullptr)->Name(), L"#101");
-    EXPECT_EQ(FindSavedControl(controls, L"卸载"), &controls[0]);
-    EXPECT_EQ(FindSavedControl(controls, L"注册"), nullptr);
-}
-
-TEST(FormData, ReportsTheLineAtFault) {
-    struct Case {
-        const char* text;
-        int line;
-    } cases[] = {
-        {"Caption = \"x\"\n", 1},                                         // no Begin
-        {"Begin Kestrave.Button\n", 1},                                   // no control name
-        {"Begin K b\n   Caption = \"open\nEnd\n", 2},                     // unterminated text
-        {"Begin K b\n   Caption = \"bad \\q\"\nEnd\n", 2},                // unknown escape
-        {"Begin K b\n   Picture = MISSING\nEnd\n", 2},                    // picture not found
-        {"Begin K b\n   ForeColor = &H123456789&\nEnd\n", 2},             // more than 32 bits
-        {"Begin K b\n   Count = 2147483648\nEnd\n", 2},                   // more than 32 bits
-        {"Begin K b\n   Font = \"宋体\", 9, 400\nEnd\n", 2},              // no character set
-        {"Begin K b\n   Caption = \"x\" y\nEnd\n", 2},                    // text after the value
-        {"Begin K b\n   Caption = \"x\"\n   CAPTION = \"y\"\nEnd\n", 3},  // key twice
-        {"Begin K b\n\n   Caption = \"x\"\n", 1},                         // no End
-        {"Begin K b\nBegin K c\nEnd\n", 2},                               // nested
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        try {
-            ParseFormData(c.text, NamedPicture);
-            ADD_FAILURE() << "accepted";
-        } catch (const FormDataError& error) {
-            EXPECT_EQ(error.Line(), c.line) << error.what();
-        }
-    }
-    EXPECT_THROW(ParseFormData("Begin K \xE6\xB3\n", NamedPicture), FormDataError) << "bad UTF-8";
-}
-
-TEST(FormData, RefusesToWriteWhatItCouldNotReadBack) {
-    auto withValue = [](PropertyValue value) {
-        SavedControl control{kButtonClassName, L"b", {}};
-        control.properties.Store(L"Picture", std::move(value));
-        return std::vector<SavedControl>{control};
-    };
-    EXPECT_THROW(FormatFormData(withValue(testing::SolidPicture(2, 2, 0))), FormDataError)
-        << "a picture without a name";
-    EXPECT_THROW(FormatFormData(withValue(testing::SolidPicture(2, 2, 0, L"has space"))),
-                 FormDataError);
-    EXPECT_THROW(FormatFormData(withValue(FontRef{})), FormDataError);
-}
-
-TEST_F(ButtonPropertiesTest, SavedFormDataRestoresAButtonThatWritesTheSameBack) {
-    auto controls = ParseFormData(kSavedButtons, NamedPicture);
-    button_->ReadProperties(controls[0].properties);
-    EXPECT_EQ(button_->Picture()->Name(), L"BUTTON_NORMAL");
-    EXPECT_EQ(button_->ForeColor(), 0xFF0000u);
-
-    SavedControl saved{kButtonClassName, button_->Name(), {}};
-    button_->WriteProperties(saved.properties);
-    // The back colour is the default, so it is left out this time.
-    EXPECT_EQ(FormatFormData({saved}),
-              "Begin Kestrave.Button 注册\n"
-              "   PictureMouseOn = BUTTON_HOVER\n"
-              "   Picture = BUTTON_NORMAL\n"
-              "   Caption = \"注 册\"\n"
-              "   Font = \"宋体\", 10.5, 700, 134, Italic\n"
-              "   ForeColor = &H00FF0000&\n"
-              "End\n");
 }
 
 }  // namespace

@@ -113,6 +113,25 @@ TEST_F(ButtonStateTest, ReleaseOverTheButtonClicksBeforeMouseUpWithTheNormalLook
     EXPECT_EQ(Tracking(), DownTracking::Untracked);
 }
 
+TEST_F(ButtonStateTest, LeavingAfterAClickAndComingBackToTheSamePixelShowsMouseOnAgain) {
+    Hover();
+    PressUntilTracked();
+    ReleaseLeft();
+    ASSERT_TRUE(PumpUntil([&] { return host_.Count(L"Click") == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return !button_->IsPolling(); }));
+    ASSERT_EQ(Look(), kNormalLook);
+
+    // Off the button only its host sees the mouse, and nothing polls any more.
+    MoveCursorTo(BesideButton());
+    testing::PumpFor(50);
+    const int movesBefore = host_.moves;
+    MoveCursorTo(OnButton());
+    ASSERT_TRUE(PumpUntil([&] { return State() == ButtonState::MouseOn; }));
+    EXPECT_EQ(Look(), kMouseOnLook);
+    EXPECT_GT(host_.moves, movesBefore);
+    EXPECT_TRUE(button_->IsPolling());
+}
+
 TEST_F(ButtonStateTest, SecondPressWithoutAMoveShowsNoDownLookButStillClicks) {
     Hover();
     PressUntilTracked();

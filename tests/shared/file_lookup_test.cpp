@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "path.h"
 #include "test_folder.h"
 
 namespace kestrave {
@@ -54,12 +55,10 @@ TEST(MatchesWildcard, FollowsThePatternLetterCaseIgnored) {
         const wchar_t* pattern;
         bool matches;
     } cases[] = {
-        {L"a.ocx", L"*.ocx", true},      {L"B.OCX", L"*.ocx", true},
-        {L".ocx", L"*.ocx", true},       {L"a.ocxx", L"*.ocx", false},
-        {L"a.ocx.bak", L"*.ocx", false}, {L"a.dll", L"*.ocx", false},
-        {L"ocx", L"*.ocx", false},       {L"a.b.ocx", L"*.ocx", true},
-        {L"abc", L"a?c", true},          {L"ac", L"a?c", false},
-        {L"控件.OCX", L"*.ocx", true},   {L"anything", L"*", true},
+        {L"a.ocx", L"*.ocx", true},   {L"B.OCX", L"*.ocx", true},      {L".ocx", L"*.ocx", true},
+        {L"a.ocxx", L"*.ocx", false}, {L"a.ocx.bak", L"*.ocx", false}, {L"a.dll", L"*.ocx", false},
+        {L"ocx", L"*.ocx", false},    {L"a.b.ocx", L"*.ocx", true},    {L"abc", L"a?c", true},
+        {L"ac", L"a?c", false},       {L"控件.OCX", L"*.ocx", true},   {L"anything", L"*", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(MatchesWildcard(c.name, c.pattern), c.matches)
@@ -114,6 +113,29 @@ TEST(FileListing, TwoListingsDoNotDisturbEachOther) {
     EXPECT_EQ(b.Next(), L"two.ocx");
     EXPECT_EQ(a.Next(), L"");
     EXPECT_EQ(b.Next(), L"");
+}
+
+TEST(SplitPath, TheFolderKeepsItsLastSeparator) {
+    struct Case {
+        std::wstring path;
+        std::wstring folder;
+        std::wstring name;
+    } cases[] = {
+        {L"C:\\Controls\\a.ocx", L"C:\\Controls\\", L"a.ocx"},
+        {L"C:\\a.ocx", L"C:\\", L"a.ocx"},
+        {L"\\\\server\\share\\控件.ocx", L"\\\\server\\share\\", L"控件.ocx"},
+        {L"C:\\Controls\\", L"C:\\Controls\\", L""},
+        {L"C:/Controls/*.ocx", L"C:/Controls/", L"*.ocx"},
+        {L"C:a.ocx", L"C:", L"a.ocx"},
+        {L"a.ocx", L"", L"a.ocx"},
+        {L"", L"", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.path));
+        const PathParts parts = SplitPath(c.path);
+        EXPECT_EQ(parts.folder, c.folder);
+        EXPECT_EQ(parts.name, c.name);
+    }
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 // The form layer under Wine: load on first touch, windowless controls found front first,
-// clicks and mouse moves with their arguments, geometry in twips, list boxes, message boxes.
+// clicks and mouse moves with their arguments, geometry in twips, list boxes, command buttons,
+// message boxes and the end of the program on an unhandled error.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <thread>
 
+#include "fatal_error.h"
 #include "form.h"
 #include "messages.h"
 #include "program.h"
 #include "queue_display.h"
+#include "saved_buttons.h"
 #include "screen.h"
 
 namespace kestrave {
@@ -26,8 +30,19 @@ class TestForm : public Form {
     Image* back = nullptr;
     Image* row = nullptr;
     ListBox* list = nullptr;
+    Button* button = nullptr;
+    std::function<void()> onControlClick;
+    std::function<void()> onCommand;
+    int commandRuns = 0;
 
     using Form::Window;
+
+    static const Command<TestForm> kCommands[];
+    void RunCommand() {
+        ++commandRuns;
+        if (onCommand)
+            onCommand();
+    }
 
   protected:
     void CreateControls() override {
@@ -38,15 +53,32 @@ class TestForm : public Form {
         count = &AddLabel(L"count", -1, {1500, 0, 600, 300});
         folder = &AddLabel(L"folder", -1, {1500, 300, 600, 300});
         list = &AddListBox({900, 900, 1500, 1500});
+        AddTestCommands();
     }
+    void AddTestCommands();
     void OnLoad() override { ++loads; }
     void OnControlClick(WindowlessControl& control) override {
+        if (onControlClick)
+            onControlClick();
         clicks.push_back(control.Name() + L"(" + std::to_wstring(control.Index()) + L")");
     }
     void OnControlMouseMove(WindowlessControl& control, MouseArgs& args) override {
         moves.emplace_back(control.Name(), args);
     }
 };
+
+const Command<TestForm> TestForm::kCommands[] = {
+    {L"注册",
+     {2400, 0, 600, 300},
+     L"注册控件",
+     SavedCommandButton(L"注 册"),
+     &TestForm::RunCommand,
+     &TestForm::button},
+};
+
+void TestForm::AddTestCommands() {
+    AddCommands<TestForm>(*this, kCommands);
+}
 
 LPARAM At(int x, int y) {
     return MAKELPARAM(x, y);
@@ -200,6 +232,40 @@ TEST(Form, LabelsWrapChineseTextBetweenCharacters) {
     EXPECT_EQ(english.front(), L"one");
 }
 
+TEST(Form, ACommandButtonCarriesItsSavedLookAndRunsItsCommand) {
+    TestForm form;
+    form.Show();
+    ASSERT_NE(form.button, nullptr) << "the row names the field that receives the button";
+    EXPECT_EQ(form.button->Name(), L"注册");
+    EXPECT_EQ(form.button->Caption(), L"注 册");
+    EXPECT_EQ(form.button->Picture()->Name(), L"BUTTON_NORMAL");
+    EXPECT_EQ(form.button->PictureMouseOn()->Name(), L"BUTTON_HOVER");
+    EXPECT_EQ(form.button->PictureDown()->Name(), L"BUTTON_DOWN");
+    EXPECT_EQ(form.button->ForeColor(), 0x00FF0000u);
+    EXPECT_EQ(form.button->Font()->Description(), FontDescription{});
+
+    form.button->Push(0);
+    EXPECT_EQ(form.commandRuns, 1);
+}
+
+TEST(SavedProperties, FillTheBagInTheButtonsOrderWithOnlyWhatWasSaved) {
+    const PropertyBag command = SavedProperties(SavedCommandButton(L"确 认"));
+    std::vector<std::wstring> keys;
+    for (const auto& entry : command.Entries())
+        keys.push_back(entry.first);
+    EXPECT_EQ(keys, (std::vector<std::wstring>{L"PictureMouseOn", L"PictureDown", L"Picture",
+                                               L"Caption", L"Font", L"ForeColor"}));
+    EXPECT_EQ(command.ReadText(kKeyCaption, L""), L"确 认");
+
+    const PropertyBag close = SavedProperties(kSavedCloseButton);
+    EXPECT_EQ(close.Entries().size(), 3u);
+    EXPECT_EQ(close.ReadPicture(kKeyPicture, nullptr)->Name(), L"CLOSE_NORMAL");
+
+    SavedButton misspelt = kSavedCloseButton;
+    misspelt.picture = L"CLOSE_NORMLA";
+    EXPECT_THROW(SavedProperties(misspelt), std::runtime_error);
+}
+
 // Presses the button with `id` of the first message box this process shows.
 void AnswerMessageBox(int id) {
     for (int attempt = 0; attempt < 500; ++attempt) {
@@ -218,6 +284,82 @@ TEST(ShowMessage, ReturnsTheButtonPressed) {
         const int result = ShowMessage(nullptr, L"继续添加?", kStyleQuestion, kMessageTitle);
         presser.join();
         EXPECT_EQ(result, answer);
+    }
+}
+
+struct BoxSearch {
+    const wchar_t* text;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindBoxWithText(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<BoxSearch*>(data);
+    wchar_t className[16]{};
+    wchar_t text[256]{};
+    GetClassNameW(window, className, 16);
+    if (std::wstring(className) != L"#32770" || !IsWindowVisible(window))
+        return TRUE;
+    GetDlgItemTextW(window, 0xFFFF, text, 256);
+    if (std::wstring(text) != search->text)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// Presses OK on the first message box of any process that shows `text`; gives its title.
+std::wstring DismissMessageBox(const wchar_t* text) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        BoxSearch search{text};
+        EnumWindows(FindBoxWithText, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            wchar_t title[64]{};
+            GetWindowTextW(search.found, title, 64);
+            PostMessageW(GetDlgItem(search.found, IDOK), BM_CLICK, 0, 0);
+            return title;
+        }
+        Sleep(10);
+    }
+    return L"<no message box>";
+}
+
+// An error nobody handles, wherever it comes from, is shown titled as every other message box
+// of the program, and the program ends.
+TEST(FatalErrorDeathTest, AnUnhandledErrorIsShownAndEndsTheProgram) {
+    struct Case {
+        const char* where;
+        std::function<void()> fail;
+    } cases[] = {
+        {"the program's top level",
+         [] { RunGuarded([]() -> int { throw std::runtime_error("磁盘已满"); }); }},
+        {"a window's message handler",
+         [] {
+             TestForm form;
+             form.Show();
+             form.onControlClick = [] { throw std::runtime_error("磁盘已满"); };
+             ClickAt(form.hWnd(), 15, 15);
+         }},
+        {"a button's click handler",
+         [] {
+             TestForm form;
+             form.Show();
+             form.onCommand = [] { throw std::runtime_error("磁盘已满"); };
+             // A delayed click comes from the button's own timer, inside its window procedure.
+             form.button->Push(-1);
+             MSG message;
+             while (GetMessageW(&message, nullptr, 0, 0) > 0)
+                 DispatchMessageW(&message);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        std::wstring title;
+        std::thread dismisser;
+        if (!::testing::internal::InDeathTestChild())
+            dismisser = std::thread([&] { title = DismissMessageBox(L"磁盘已满"); });
+        EXPECT_EXIT(c.fail(), ::testing::ExitedWithCode(1), "");
+        if (dismisser.joinable())
+            dismisser.join();
+        EXPECT_EQ(title, kMessageTitle);
     }
 }
 

@@ -39,8 +39,6 @@ class WindowlessControl {
 
     bool Visible() const { return visible_; }
     void SetVisible(bool visible);
-    const std::wstring& Tag() const { return tag_; }
-    void SetTag(std::wstring tag) { tag_ = std::move(tag); }
     const std::wstring& ToolTipText() const { return toolTipText_; }
     void SetToolTipText(std::wstring text);
 
@@ -58,7 +56,6 @@ class WindowlessControl {
     int index_;
     RECT bounds_;
     bool visible_ = true;
-    std::wstring tag_;
     std::wstring toolTipText_;
     HWND description_ = nullptr;  // destroyed with the form
 };

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "fatal_error.h"
+#include "messages.h"
 #include "program.h"
 #include "screen.h"
 #include "system_error.h"
@@ -16,47 +18,6 @@ namespace {
 
 constexpr wchar_t kFormClass[] = L"Kestrave.Form";
 constexpr UINT kTopmostFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW;  // 0x0B
-
-void RegisterFormClass(WNDPROC procedure) {
-    static const bool registered = [procedure] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = procedure;
-        windowClass.hInstance = ProgramInstance();
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hIcon = LoadIconW(ProgramInstance(), MAKEINTRESOURCEW(1));
-        windowClass.lpszClassName = kFormClass;
-        if (!RegisterClassExW(&windowClass)) {
-            const DWORD error = GetLastError();
-            throw std::runtime_error("cannot register the window class: " +
-                                     Utf8FromWide(SystemErrorText(error)));
-        }
-        return true;
-    }();
-    (void)registered;
-}
-
-short MouseButtons(WPARAM keys) {
-    short buttons = 0;
-    if (keys & MK_LBUTTON)
-        buttons |= 1;
-    if (keys & MK_RBUTTON)
-        buttons |= 2;
-    if (keys & MK_MBUTTON)
-        buttons |= 4;
-    return buttons;
-}
-
-short ShiftState(WPARAM keys) {
-    short shift = 0;
-    if (keys & MK_SHIFT)
-        shift |= 1;
-    if (keys & MK_CONTROL)
-        shift |= 2;
-    if (GetKeyState(VK_MENU) < 0)
-        shift |= 4;
-    return shift;
-}
 
 bool Contains(const RECT& rect, POINT point) {
     return point.x >= rect.left && point.x < rect.right && point.y >= rect.top &&
@@ -92,7 +53,8 @@ void Form::Load() {
     if (window_ || creating_)
         return;
     creating_ = true;
-    RegisterFormClass(&Form::WindowProc);
+    RegisterWindowClass(kFormClass, &Form::WindowProc, 0,
+                        LoadIconW(ProgramInstance(), MAKEINTRESOURCEW(1)));
     const RECT place = PixelsFromTwips(designPlace_);
     HWND created =
         CreateWindowExW(ExtendedStyle(), kFormClass, title_.c_str(), WS_POPUP | WS_CLIPCHILDREN,
@@ -172,7 +134,7 @@ void Form::SetMousePointer(int pointer) {
         return;
     HWND under = WindowFromPoint(cursor);
     if (under && GetAncestor(under, GA_ROOT) == window_) {
-        SetCursor(LoadCursorW(nullptr, pointer == 11 ? IDC_WAIT : IDC_ARROW));
+        SetCursor(LoadCursorW(nullptr, pointer == kPointerHourglass ? IDC_WAIT : IDC_ARROW));
     }
 }
 
@@ -225,17 +187,6 @@ void Form::SetWindowToolTip(HWND child, const std::wstring& text) {
     SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
-void Form::SetTimer(UINT_PTR id, UINT intervalMs, std::function<void()> tick) {
-    timers_[id] = std::move(tick);
-    ::SetTimer(hWnd(), id, intervalMs, nullptr);
-}
-
-void Form::KillTimer(UINT_PTR id) {
-    if (window_)
-        ::KillTimer(window_, id);
-    timers_.erase(id);
-}
-
 Label& Form::AddLabel(const std::wstring& name, int index, const TwipsRect& place) {
     auto label = std::make_unique<Label>(*this, name, index, PixelsFromTwips(place));
     label->SetFont(font_);
@@ -257,21 +208,23 @@ ListBox& Form::AddListBox(const TwipsRect& place) {
     return *lists_.back();
 }
 
-Button& Form::AddButton(const std::wstring& name, const TwipsRect& place,
-                        const PropertyBag* saved) {
+Button& Form::AddButton(const std::wstring& name, const TwipsRect& place, const PropertyBag& saved,
+                        std::function<void()> onClick) {
     const RECT pixels = PixelsFromTwips(place);
     auto button = Button::Create(window_, name, pixels.left, pixels.top, pixels.right - pixels.left,
                                  pixels.bottom - pixels.top, *this);
     button->InitProperties();
-    if (saved)
-        button->ReadProperties(*saved);
+    button->ReadProperties(saved);
     // Buttons lie above the list boxes and other children created after them.
-    buttons_.push_back(std::move(button));
-    return *buttons_.back();
+    buttons_.push_back({std::move(button), std::move(onClick)});
+    return *buttons_.back().button;
 }
 
-void Form::ButtonEventFailed(Button&, std::exception_ptr error) {
-    ReportFatalError(DescribeException(error));
+void Form::ButtonClick(Button& button) {
+    for (const HostedButton& hosted : buttons_) {
+        if (hosted.button.get() == &button && hosted.onClick)
+            hosted.onClick();
+    }
 }
 
 void Form::SetBackground(PictureRef picture) {
@@ -295,23 +248,8 @@ void Form::CreateToolTipWindow() {
     // topmost. Without tooltips the window still works, so a failure is not reported.
 }
 
-LRESULT CALLBACK Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        auto* form = static_cast<Form*>(create->lpCreateParams);
-        form->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    }
-    auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (form)
-            form->window_ = nullptr;
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (!form)
-        return DefWindowProcW(window, message, wParam, lParam);
-    return RunGuarded([&] { return form->HandleMessage(message, wParam, lParam); });
+LRESULT Form::MessageFailed(std::exception_ptr error) noexcept {
+    ReportFatalError(DescribeException(error));
 }
 
 LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -336,8 +274,6 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return onSetCursor(wParam, lParam);
         case WM_CTLCOLORLISTBOX:
             return onCtlColorListBox(wParam, lParam);
-        case WM_TIMER:
-            return onTimer(wParam);
         case WM_CLOSE:
             return onClose();
         case WM_DESTROY:
@@ -435,10 +371,10 @@ LRESULT Form::onCaptureChanged() {
 }
 
 LRESULT Form::onSetCursor(WPARAM wParam, LPARAM lParam) {
-    if (LOWORD(lParam) != HTCLIENT || mousePointer_ == 0) {
+    if (LOWORD(lParam) != HTCLIENT || mousePointer_ == kPointerDefault) {
         return DefWindowProcW(window_, WM_SETCURSOR, wParam, lParam);
     }
-    SetCursor(LoadCursorW(nullptr, mousePointer_ == 11 ? IDC_WAIT : IDC_ARROW));
+    SetCursor(LoadCursorW(nullptr, mousePointer_ == kPointerHourglass ? IDC_WAIT : IDC_ARROW));
     return TRUE;
 }
 
@@ -449,13 +385,6 @@ LRESULT Form::onCtlColorListBox(WPARAM dc, LPARAM list) {
         }
     }
     return DefWindowProcW(window_, WM_CTLCOLORLISTBOX, dc, list);
-}
-
-LRESULT Form::onTimer(WPARAM id) {
-    const auto timer = timers_.find(id);
-    if (timer != timers_.end() && timer->second)
-        timer->second();
-    return 0;
 }
 
 LRESULT Form::onDestroy() {

@@ -6,35 +6,28 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "button.h"
+#include "command.h"
 #include "controls.h"
 #include "font.h"
 #include "handles.h"
 #include "list_box.h"
+#include "messages.h"
 #include "picture.h"
+#include "window_base.h"
 
 namespace kestrave {
 
-// Geometry in twips, as the windows lay themselves out.
-struct TwipsRect {
-    double left = 0;
-    double top = 0;
-    double width = 0;
-    double height = 0;
-};
-
 RECT PixelsFromTwips(const TwipsRect& rect);
 
-class Form : public ButtonHost {
+class Form : public ButtonHost, private BoundWindow<Form> {
   public:
     virtual ~Form();
-    Form(const Form&) = delete;
-    Form& operator=(const Form&) = delete;
 
     // Creates the window and its controls and runs the load event; later calls do nothing.
     void Load();
@@ -53,8 +46,7 @@ class Form : public ButtonHost {
     void Move(double left, double top);
     void Resize(double width, double height);
 
-    // 0 default, 1 arrow, 11 hourglass.
-    int MousePointer() const { return mousePointer_; }
+    // kPointerDefault, kPointerArrow or kPointerHourglass.
     void SetMousePointer(int pointer);
 
     // Topmost or not, without moving, sizing or redrawing.
@@ -77,20 +69,27 @@ class Form : public ButtonHost {
     virtual void OnControlMouseMove(WindowlessControl&, MouseArgs&) {}
     // The system asked the window to close (Alt+F4).
     virtual void OnCloseRequest() { Hide(); }
-    virtual void OnButtonClick(Button&) {}
     virtual DWORD ExtendedStyle() const { return 0; }
 
     Label& AddLabel(const std::wstring& name, int index, const TwipsRect& place);
     Image& AddImage(const std::wstring& name, int index, const TwipsRect& place);
     ListBox& AddListBox(const TwipsRect& place);
-    // A picture button with the properties saved for `name` in `saved` (a new button's
-    // defaults when there are none).
-    Button& AddButton(const std::wstring& name, const TwipsRect& place, const PropertyBag* saved);
+    // The window's command buttons, in the order of `commands`.
+    template <typename Window>
+    void AddCommands(Window& window, std::span<const Command<Window>> commands) {
+        for (const Command<Window>& command : commands) {
+            Button& button = AddButton(command.name, command.place, SavedProperties(command.saved),
+                                       [&window, run = command.run] { (window.*run)(); });
+            SetWindowToolTip(button.Handle(), command.toolTip);
+            if (command.button)
+                window.*command.button = &button;
+        }
+    }
+    // A picture button with the properties `saved` for it, running `onClick` when clicked.
+    Button& AddButton(const std::wstring& name, const TwipsRect& place, const PropertyBag& saved,
+                      std::function<void()> onClick);
     // Tooltip for a child window (buttons, lists).
     void SetWindowToolTip(HWND child, const std::wstring& text);
-    // Calls `tick` every `intervalMs` while enabled.
-    void SetTimer(UINT_PTR id, UINT intervalMs, std::function<void()> tick);
-    void KillTimer(UINT_PTR id);
 
     void SetBackground(PictureRef picture);
     void SetBackColor(COLORREF color);
@@ -102,12 +101,13 @@ class Form : public ButtonHost {
     HWND Window() const { return window_; }
 
   private:
-    void ButtonClick(Button& button) override { OnButtonClick(button); }
-    FontRef AmbientFont() override { return font_; }
-    void ButtonEventFailed(Button& button, std::exception_ptr error) override;
+    friend class BoundWindow<Form>;
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void ButtonClick(Button& button) override;
+    FontRef AmbientFont() override { return font_; }
+
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT MessageFailed(std::exception_ptr error) noexcept;
 
     LRESULT onPaint();
     LRESULT onMouseDown(WPARAM keys, LPARAM position);
@@ -116,7 +116,6 @@ class Form : public ButtonHost {
     LRESULT onCaptureChanged();
     LRESULT onSetCursor(WPARAM wParam, LPARAM lParam);
     LRESULT onCtlColorListBox(WPARAM dc, LPARAM list);
-    LRESULT onTimer(WPARAM id);
     LRESULT onClose();
     LRESULT onDestroy();
 
@@ -127,16 +126,18 @@ class Form : public ButtonHost {
 
     std::wstring title_;
     TwipsRect designPlace_;
-    HWND window_ = nullptr;
     bool creating_ = false;
     PictureRef background_;
     COLORREF backColor_ = GetSysColor(COLOR_BTNFACE);
     FontRef font_;
-    int mousePointer_ = 0;
+    int mousePointer_ = kPointerDefault;
     std::vector<std::unique_ptr<WindowlessControl>> controls_;  // front first
     std::vector<std::unique_ptr<ListBox>> lists_;
-    std::vector<std::unique_ptr<Button>> buttons_;
-    std::map<UINT_PTR, std::function<void()>> timers_;
+    struct HostedButton {
+        std::unique_ptr<Button> button;
+        std::function<void()> onClick;
+    };
+    std::vector<HostedButton> buttons_;
     WindowlessControl* pressed_ = nullptr;
     HWND toolTip_ = nullptr;  // destroyed with the form
 };

@@ -33,8 +33,6 @@ class ListBox {
     void SetBackColor(COLORREF color);
     bool Visible() const;
     void SetVisible(bool visible);
-    const std::wstring& Tag() const { return tag_; }
-    void SetTag(std::wstring tag) { tag_ = std::move(tag); }
 
     // The parent's answer to WM_CTLCOLORLISTBOX for this list.
     HBRUSH PrepareColors(HDC dc) const;
@@ -45,7 +43,6 @@ class ListBox {
     COLORREF foreColor_ = GetSysColor(COLOR_WINDOWTEXT);
     COLORREF backColor_ = GetSysColor(COLOR_WINDOW);
     BrushHandle backBrush_;
-    std::wstring tag_;
 };
 
 }  // namespace kestrave

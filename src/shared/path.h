@@ -1,0 +1,20 @@
+// Paths as the program takes them apart: the one place that knows where a folder ends.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrave {
+
+// `folder` is everything up to and including the last separator (a backslash, a slash, or the
+// colon of a drive-relative path), so C:\Controls\a.ocx gives C:\Controls\ and a.ocx, and
+// C:\a.ocx gives C:\ and a.ocx. Without a separator the folder is empty and the whole text is
+// the name.
+struct PathParts {
+    std::wstring folder;
+    std::wstring name;
+};
+
+PathParts SplitPath(std::wstring_view path);
+
+}  // namespace kestrave
