@@ -7,6 +7,8 @@
 // DllUnregisterServer + free), and so is what starting one host costs.
 // Usage: batch_bench.exe [N [rounds]]   (defaults 200 and 5; good_server.dll must sit next to
 // the program, where the build puts it)
+//        batch_bench.exe --scale [small large]   (defaults 1000 and 10000): the batch's time per
+// file at both sizes, and what one file lookup costs in folders of both sizes.
 //
 // Every round of the batch and of the floor runs in a process of its own: the test server's
 // static runtime takes a thread-local slot at every load and never gives it back, and a process
@@ -299,6 +301,46 @@ std::string RoundTimes(const std::vector<double>& values) {
     return text;
 }
 
+// What one exact-name lookup costs in a folder holding `count` files.
+double LookupMs(const Run& run) {
+    const int samples = 200;
+    const double start = NowMs();
+    for (int i = 0; i < samples; ++i)
+        FindFileName(run.sources[(i * 7919) % run.sources.size()]);
+    return (NowMs() - start) / samples;
+}
+
+int Scale(int small, int large) {
+    const std::wstring server = ServerPath();
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring root =
+        std::wstring(temp) + L"kestrave-scale-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::printf("Registering batches of two sizes (each in a process of its own)\n");
+    double perFile[2] = {0, 0};
+    int index = 0;
+    for (int count : {small, large}) {
+        RoundResult result;
+        if (!RoundInChild(L"batch", index, count, root, result)) {
+            RemoveTree(root);
+            return 3;
+        }
+        perFile[index] = result.elapsedMs / count;
+        std::printf("  %6d files: %9.1f ms, %.3f ms/file, %d registered\n", count, result.elapsedMs,
+                    perFile[index], result.registered);
+        Run lookups = PrepareRun(root, L"lookup" + std::to_wstring(count), server, count);
+        std::printf("          one file lookup among them: %.3f ms\n", LookupMs(lookups));
+        RemoveTree(lookups.windowsFolder);
+        RemoveTree(root + L"\\lookup" + std::to_wstring(count) + L"-sources");
+        ++index;
+    }
+    RemoveTree(root);
+    std::printf("  per file at %d / per file at %d = %.2fx   (target: at most 1.3x)\n", large,
+                small, perFile[1] / perFile[0]);
+    return 0;
+}
+
 int Bench(int count, int rounds) {
     const std::wstring server = ServerPath();
     if (FindFileName(server).empty()) {
@@ -383,6 +425,10 @@ int wmain(int argc, wchar_t** argv) {
     try {
         if (argc == 6 && std::wstring(argv[1]) == L"--round") {
             return kestrave::RunRound(argv[2], _wtoi(argv[3]), argv[4], argv[5]);
+        }
+        if (argc >= 2 && std::wstring(argv[1]) == L"--scale") {
+            return kestrave::Scale(argc > 2 ? _wtoi(argv[2]) : 1000,
+                                   argc > 3 ? _wtoi(argv[3]) : 10000);
         }
         const int count = argc > 1 ? _wtoi(argv[1]) : 200;
         const int rounds = argc > 2 ? _wtoi(argv[2]) : 5;

@@ -18,7 +18,13 @@ std::wstring TargetFolder(OptionsSource& options) {
     return EnvironmentValue(L"windir") + options.TargetSubfolder();
 }
 
-void CloseRun(BatchHost& host, const ClosingMessage& message) {
+void CloseRun(BatchHost& host, ClosingMessage message) {
+    host.ShowProgress(0, 0, false);
+    // The message says the report is on the clipboard only when it is.
+    if (!message.completeReport.empty() && !host.PutOnClipboard(message.completeReport)) {
+        const std::wstring note = std::wstring(L"\r\n\r\n") + kReportOnClipboard;
+        message.text.erase(message.text.size() - note.size());
+    }
     host.HideMainWindow();
     host.ShowMessage(message.text, message.style, kMessageTitle);
     host.ShowMainWindow();
@@ -58,6 +64,12 @@ SourceState LookUpSource(const std::wstring& source, const std::wstring& fileNam
     return SourceState::Missing;
 }
 
+PathFitter FitThrough(BatchHost& host) {
+    return [&host](const std::wstring& path, const std::wstring& rest) {
+        return host.FitPath(path, rest);
+    };
+}
+
 HostWait WaitThrough(BatchHost& host) {
     return [&host](DWORD count, const HANDLE* handles, DWORD timeoutMs) {
         return host.WaitForHost(count, handles, timeoutMs);
@@ -81,14 +93,29 @@ bool IsGoneError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
+// Between two files: tells the window where the batch is, and whether the user stopped it.
+bool GoOn(BatchHost& host, StoppedRun& stop, int i, int total, bool unregister) {
+    if (i > 0 && host.StopWanted()) {
+        stop = {true, i, total};
+        return false;
+    }
+    host.ShowProgress(i + 1, total, unregister);
+    return true;
+}
+
+RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options, BatchHost& host,
                              const std::wstring& targetFolder, HostSession& hosts,
                              DWORD waitLimitMs) {
     RegisterSummary summary;
+    auto report = [&summary](const std::wstring& path, const wchar_t* outcome,
+                             const std::wstring& reason = {}) {
+        summary.reportLines.push_back(ReportLine(path, outcome, reason));
+    };
     // Sources this run registered and then deleted: a second entry of the same file finds it
     // gone because of the run itself, not because it went missing.
     PathSet registeredAndDeleted;
-    for (int i = 0; i < list.Count(); ++i) {
+    const int total = list.Count();
+    for (int i = 0; i < total && GoOn(host, summary.stop, i, total, false); ++i) {
         const std::wstring& fileName = list.FileNames()[i];
         const std::wstring& source = list.FullPaths()[i];
         switch (LookUpSource(source, fileName)) {
@@ -96,12 +123,16 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
                 break;
             case SourceState::HiddenOrSystem:
                 summary.failures.push_back({source, kHiddenSourceReason});
+                report(source, L"注册失败", kHiddenSourceReason);
                 continue;
             case SourceState::Missing:
-                if (registeredAndDeleted.Contains(source))
+                if (registeredAndDeleted.Contains(source)) {
                     ++summary.registeredCount;
-                else
+                    report(source, L"已注册");
+                } else {
                     summary.missingSources.push_back(source);
+                    report(source, L"注册失败", L"控件原文件丢失");
+                }
                 continue;
         }
 
@@ -110,6 +141,7 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
         const std::wstring unfit = ImageFailureReason(image);
         if (!unfit.empty()) {
             summary.failures.push_back({source, unfit});
+            report(source, L"注册失败", unfit);
             continue;
         }
         const std::wstring systemCopy = targetFolder + fileName;
@@ -119,35 +151,54 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options,
             summary.otherVersionsUsed.push_back(systemCopy);
         if (registered.failure.empty()) {
             ++summary.registeredCount;
+            const bool other =
+                !registered.copied && registered.existing == FileKinship::DifferentBytes;
+            report(source, L"已注册",
+                   other ? L"使用了系统文件夹中已有的不同版本 " + systemCopy : L"");
         } else {
             summary.failures.push_back({source, registered.failure});
+            report(source, L"注册失败", registered.failure);
         }
 
         if (!options.IsOn(OptionFlag::DeleteAfterRegister))
             continue;
         const DeletionResult deletion = DeleteSourceStep(source, registered);
-        if (deletion.deleted)
+        if (deletion.deleted) {
             registeredAndDeleted.Insert(source);
-        else
+        } else {
             summary.keptSources.push_back({source, deletion.reason});
+            report(source, L"原文件没有删除", deletion.reason);
+        }
+    }
+    if (summary.stop.stopped) {
+        for (int i = summary.stop.processed; i < total; ++i)
+            report(list.FullPaths()[i], L"未处理 (已停止)");
     }
     return summary;
 }
 
-UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
+UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options, BatchHost& host,
                                  const std::wstring& targetFolder, HostSession& hosts,
                                  DWORD waitLimitMs) {
     UnregisterSummary summary;
+    auto report = [&summary](const std::wstring& path, const wchar_t* outcome,
+                             const std::wstring& reason = {}) {
+        summary.reportLines.push_back(ReportLine(path, outcome, reason));
+    };
     // A name queued twice is one system copy: the second entry has nothing left to do.
     PathSet handled;
-    for (int i = 0; i < list.Count(); ++i) {
+    const int total = list.Count();
+    for (int i = 0; i < total && GoOn(host, summary.stop, i, total, true); ++i) {
         const std::wstring systemCopy = targetFolder + list.FileNames()[i];
-        if (!handled.Insert(systemCopy))
+        if (!handled.Insert(systemCopy)) {
+            report(systemCopy, L"已处理 (同名控件只卸载一次)");
             continue;
+        }
 
         const ImageInfo image = UnregisterImage(list.FullPaths()[i], systemCopy);
         if (image.kind == ImageKind::Unreadable && IsGoneError(image.error)) {
             summary.absentCopies.push_back(systemCopy);
+            report(systemCopy, L"不在系统文件夹中,没有卸载");
             continue;
         }
         std::wstring failure = ImageFailureReason(image);
@@ -156,24 +207,37 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
                 hosts.Unregister(image.kind, systemCopy, waitLimitMs);
             if (step.absent) {
                 summary.absentCopies.push_back(systemCopy);
+                report(systemCopy, L"不在系统文件夹中,没有卸载");
                 continue;
             }
             failure = step.failure;
         }
         const bool deleteWanted = options.IsOn(OptionFlag::DeleteAfterUnregister);
+        bool deleted = false;
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {
             const HostSession::CopyDeletion deletion =
                 hosts.DeleteSystemCopy(image.kind, list.FullPaths()[i], systemCopy);
-            if (deletion.keptAsOnlyCopy)
+            if (deletion.keptAsOnlyCopy) {
                 summary.onlyCopiesKept.push_back(systemCopy);
+                report(systemCopy, L"已卸载", L"在别处没有相同的副本,没有删除");
+                continue;
+            }
+            deleted = deletion.deleted;
             failure = deletion.failure;
         }
-        if (failure.empty())
+        if (failure.empty()) {
+            report(systemCopy, deleted ? L"已卸载并删除" : L"已卸载");
             continue;
+        }
+        report(systemCopy, L"卸载失败", failure);
         summary.failures.push_back({systemCopy, failure});
         if (deleteWanted)
             summary.failedFilesWereToBeDeleted = true;
+    }
+    if (summary.stop.stopped) {
+        for (int i = summary.stop.processed; i < total; ++i)
+            report(targetFolder + list.FileNames()[i], L"未处理 (已停止)");
     }
     return summary;
 }
@@ -189,10 +253,10 @@ void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host
     RegisterSummary summary;
     {
         HostSession hosts(images, WaitThrough(host));
-        summary = RegisterEach(list, options, targetFolder, hosts, waitLimitMs);
+        summary = RegisterEach(list, options, host, targetFolder, hosts, waitLimitMs);
     }
     summary.warnMissingSource = options.IsOn(OptionFlag::WarnMissingSource);
-    CloseRun(host, RegisterClosingMessage(summary));
+    CloseRun(host, RegisterClosingMessage(summary, FitThrough(host)));
 }
 
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
@@ -204,9 +268,9 @@ void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& ho
     UnregisterSummary summary;
     {
         HostSession hosts(images, WaitThrough(host));
-        summary = UnregisterEach(list, options, targetFolder, hosts, waitLimitMs);
+        summary = UnregisterEach(list, options, host, targetFolder, hosts, waitLimitMs);
     }
-    CloseRun(host, UnregisterClosingMessage(summary));
+    CloseRun(host, UnregisterClosingMessage(summary, FitThrough(host)));
 }
 
 }  // namespace kestrave

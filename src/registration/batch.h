@@ -28,6 +28,16 @@ class BatchHost {
     virtual DWORD WaitForHost(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
         return WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
     }
+    // The batch is at file `number` (from 1) of `total`; ended once with `number` 0.
+    virtual void ShowProgress(int /*number*/, int /*total*/, bool /*unregister*/) {}
+    // Asked between two files: true stops the batch there.
+    virtual bool StopWanted() { return false; }
+    // Shortens a listed path so that its line fits into the message box.
+    virtual std::wstring FitPath(const std::wstring& path, const std::wstring& /*rest*/) {
+        return path;
+    }
+    // Puts the complete report of a batch where the user can paste it from.
+    virtual bool PutOnClipboard(const std::wstring& /*text*/) { return false; }
 };
 
 // Copies each queued file into the system folder (unless a file of that name is there), runs

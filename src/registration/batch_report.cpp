@@ -22,11 +22,26 @@ std::wstring ErrorTextOrCode(DWORD error, const std::wstring& fileName) {
     return text.empty() ? std::to_wstring(error) : text;
 }
 
-std::wstring PathLine(const UnfinishedFile& file) {
-    std::wstring line = file.path;
-    if (!file.reason.empty())
-        line += L" (" + file.reason + L")";
-    return line + kLineBreak;
+std::wstring Fitted(const PathFitter& fit, const std::wstring& path, const std::wstring& rest) {
+    return (fit ? fit(path, rest) : path) + rest;
+}
+
+std::wstring ReasonSuffix(const std::wstring& reason) {
+    return reason.empty() ? std::wstring() : L" (" + reason + L")";
+}
+
+auto PathLines(const PathFitter& fit) {
+    return [&fit](const std::wstring& path) { return Fitted(fit, path, {}) + kLineBreak; };
+}
+
+auto FileLines(const PathFitter& fit) {
+    return [&fit](const UnfinishedFile& file) {
+        return Fitted(fit, file.path, ReasonSuffix(file.reason)) + kLineBreak;
+    };
+}
+
+bool IsCut(size_t count) {
+    return count > static_cast<size_t>(kListedPathLimit);
 }
 
 // One line per item up to the limit, then a single "......" line for the rest.
@@ -48,75 +63,148 @@ std::wstring FailureHeader(size_t count, const wchar_t* what) {
 }  // namespace
 
 std::wstring MissingSourceWarning(const std::vector<std::wstring>& missingSources,
-                                  bool othersRegistered) {
+                                  bool othersRegistered, const PathFitter& fit) {
     std::wstring text = L"注意:有以下" + std::to_wstring(missingSources.size()) + L"个控件注册不了";
     if (othersRegistered)
         text += L",其他控件注册完毕!";
     text += kLineBreak;
     text += kLineBreak;
-    text +=
-        LimitedLines(missingSources, [](const std::wstring& path) { return path + kLineBreak; });
+    text += LimitedLines(missingSources, PathLines(fit));
     text += kLineBreak;
     text += L"原因:控件原文件丢失";
     return text;
 }
 
-std::wstring RegistrationFailureList(const std::vector<UnfinishedFile>& failures) {
-    return FailureHeader(failures.size(), L"个控件注册失败") + LimitedLines(failures, PathLine);
+std::wstring RegistrationFailureList(const std::vector<UnfinishedFile>& failures,
+                                     const PathFitter& fit) {
+    return FailureHeader(failures.size(), L"个控件注册失败") +
+           LimitedLines(failures, FileLines(fit));
 }
 
-std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources) {
-    return std::wstring(L"以下原文件没有删除:") + kLineBreak + LimitedLines(keptSources, PathLine);
+std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources, const PathFitter& fit) {
+    return std::wstring(L"以下原文件没有删除:") + kLineBreak +
+           LimitedLines(keptSources, FileLines(fit));
 }
 
-std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths) {
-    return title + std::wstring(kLineBreak) +
-           LimitedLines(paths, [](const std::wstring& path) { return path + kLineBreak; });
+std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths,
+                       const PathFitter& fit) {
+    return title + std::wstring(kLineBreak) + LimitedLines(paths, PathLines(fit));
+}
+
+std::wstring ReportLine(const std::wstring& path, const std::wstring& outcome,
+                        const std::wstring& reason) {
+    return path + L"\t" + outcome + (reason.empty() ? std::wstring() : L": " + reason);
+}
+
+std::wstring ShortenPathToFit(const std::wstring& path, const std::wstring& rest, int maxWidth,
+                              const TextWidth& width) {
+    if (width(path + rest) <= maxWidth)
+        return path;
+    std::vector<std::wstring> parts;
+    for (size_t start = 0;;) {
+        const size_t slash = path.find(L'\\', start);
+        parts.push_back(path.substr(start, slash - start));
+        if (slash == std::wstring::npos)
+            break;
+        start = slash + 1;
+    }
+    const std::wstring dots = L"...";
+    auto join = [&](size_t head, size_t tailFrom) {
+        std::wstring text;
+        for (size_t i = 0; i < head; ++i)
+            text += parts[i] + L"\\";
+        text += dots;
+        for (size_t i = tailFrom; i < parts.size(); ++i)
+            text += L"\\" + parts[i];
+        return text;
+    };
+    const size_t name = parts.size() - 1;
+    // Folders go from the middle: first those after the first folder, then the first folder.
+    for (size_t head = std::min<size_t>(2, name); head >= 1; --head) {
+        for (size_t tailFrom = head; tailFrom <= name; ++tailFrom) {
+            if (tailFrom == head && tailFrom != name)
+                continue;  // nothing left out yet
+            const std::wstring candidate = join(head, tailFrom);
+            if (width(candidate + rest) <= maxWidth)
+                return candidate;
+        }
+    }
+    // Even the drive and the name alone are too wide: the name gives up its middle.
+    const std::wstring start =
+        parts.size() > 1 ? parts.front() + L"\\" + dots + L"\\" : std::wstring();
+    const std::wstring& fileName = parts[name];
+    for (size_t keep = fileName.size(); keep > 2; --keep) {
+        const size_t front = keep / 2;
+        const std::wstring candidate = start + fileName.substr(0, front) + dots +
+                                       fileName.substr(fileName.size() - (keep - front));
+        if (width(candidate + rest) <= maxWidth)
+            return candidate;
+    }
+    return start + dots;
 }
 
 namespace {
 
-ClosingMessage JoinBlocks(const std::vector<std::wstring>& blocks, const wchar_t* allDone) {
+// The blocks one after another. A stopped run says so first; a run whose lists were cut hands
+// its complete report over and says where it went.
+ClosingMessage JoinBlocks(std::vector<std::wstring> blocks, const wchar_t* allDone,
+                          const StoppedRun& stop, bool cut,
+                          const std::vector<std::wstring>& reportLines) {
+    if (stop.stopped) {
+        blocks.insert(blocks.begin(), L"已停止: 已处理 " + std::to_wstring(stop.processed) + L"/" +
+                                          std::to_wstring(stop.total) + L" 个控件");
+    }
     if (blocks.empty())
-        return {allDone, kStyleInformation};
-    std::wstring text = blocks.front();
+        return {allDone, kStyleInformation, {}};
+    ClosingMessage message{blocks.front(), kStyleExclamation, {}};
     for (size_t i = 1; i < blocks.size(); ++i)
-        text += kBlockSeparator + blocks[i];
-    return {text, kStyleExclamation};
+        message.text += kBlockSeparator + blocks[i];
+    if (cut) {
+        for (const std::wstring& line : reportLines)
+            message.completeReport += line + kLineBreak;
+        message.text += std::wstring(kBlockSeparator) + kReportOnClipboard;
+    }
+    return message;
 }
 
 }  // namespace
 
-ClosingMessage RegisterClosingMessage(const RegisterSummary& summary) {
+ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const PathFitter& fit) {
     std::vector<std::wstring> blocks;
+    bool cut = false;
     if (summary.warnMissingSource && !summary.missingSources.empty()) {
         // "The others were registered" only holds when no other entry failed either.
         const bool othersRegistered = summary.registeredCount > 0 && summary.failures.empty();
-        blocks.push_back(MissingSourceWarning(summary.missingSources, othersRegistered));
+        blocks.push_back(MissingSourceWarning(summary.missingSources, othersRegistered, fit));
+        cut = cut || IsCut(summary.missingSources.size());
     }
     if (!summary.failures.empty())
-        blocks.push_back(RegistrationFailureList(summary.failures));
+        blocks.push_back(RegistrationFailureList(summary.failures, fit));
     if (!summary.otherVersionsUsed.empty())
-        blocks.push_back(PathBlock(kOtherVersionsTitle, summary.otherVersionsUsed));
+        blocks.push_back(PathBlock(kOtherVersionsTitle, summary.otherVersionsUsed, fit));
     if (!summary.keptSources.empty())
-        blocks.push_back(KeptSourceList(summary.keptSources));
-    return JoinBlocks(blocks, kAllRegistered);
+        blocks.push_back(KeptSourceList(summary.keptSources, fit));
+    cut = cut || IsCut(summary.failures.size()) || IsCut(summary.otherVersionsUsed.size()) ||
+          IsCut(summary.keptSources.size());
+    return JoinBlocks(blocks, kAllRegistered, summary.stop, cut, summary.reportLines);
 }
 
-ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary) {
+ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary, const PathFitter& fit) {
     std::vector<std::wstring> blocks;
     if (!summary.failures.empty()) {
         std::wstring text = FailureHeader(summary.failures.size(), L"个控件卸载失败") +
-                            LimitedLines(summary.failures, PathLine);
+                            LimitedLines(summary.failures, FileLines(fit));
         if (summary.failedFilesWereToBeDeleted)
             text += std::wstring(kLineBreak) + L"这些文件没有删除.";
         blocks.push_back(text);
     }
     if (!summary.onlyCopiesKept.empty())
-        blocks.push_back(PathBlock(kOnlyCopiesKeptTitle, summary.onlyCopiesKept));
+        blocks.push_back(PathBlock(kOnlyCopiesKeptTitle, summary.onlyCopiesKept, fit));
     if (!summary.absentCopies.empty())
-        blocks.push_back(PathBlock(kAbsentCopiesTitle, summary.absentCopies));
-    return JoinBlocks(blocks, kAllUnregistered);
+        blocks.push_back(PathBlock(kAbsentCopiesTitle, summary.absentCopies, fit));
+    const bool cut = IsCut(summary.failures.size()) || IsCut(summary.onlyCopiesKept.size()) ||
+                     IsCut(summary.absentCopies.size());
+    return JoinBlocks(blocks, kAllUnregistered, summary.stop, cut, summary.reportLines);
 }
 
 std::wstring EntryFailureReason(const EntryResult& result, bool unregister,

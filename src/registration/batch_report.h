@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,13 @@ struct UnfinishedFile {
     std::wstring reason;
 };
 
+// A batch the user stopped: how many of its files it had handled.
+struct StoppedRun {
+    bool stopped = false;
+    int processed = 0;
+    int total = 0;
+};
+
 // What a registering run met, in list order.
 struct RegisterSummary {
     int registeredCount = 0;
@@ -30,6 +38,9 @@ struct RegisterSummary {
     // registered in its place.
     std::vector<std::wstring> otherVersionsUsed;
     bool warnMissingSource = true;
+    StoppedRun stop;
+    // Every queued file with what became of it, one line each, for the complete report.
+    std::vector<std::wstring> reportLines;
 };
 
 // What an unregistering run met, in list order.
@@ -38,23 +49,51 @@ struct UnregisterSummary {
     bool failedFilesWereToBeDeleted = false;
     std::vector<std::wstring> onlyCopiesKept;  // unregistered but not deleted: no twin elsewhere
     std::vector<std::wstring> absentCopies;    // queued names with no copy in the system folder
+    StoppedRun stop;
+    std::vector<std::wstring> reportLines;
 };
 
 struct ClosingMessage {
     std::wstring text;
     int style = 0;
+    // The complete report, when the message had to leave files out; empty otherwise.
+    std::wstring completeReport;
 };
 
-ClosingMessage RegisterClosingMessage(const RegisterSummary& summary);
-ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary);
+// Fits one listed line into the message box: given a path and what follows it on its line, the
+// path to show (shortened in its middle when the line would be too wide).
+using PathFitter = std::function<std::wstring(const std::wstring& path, const std::wstring& rest)>;
+
+ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const PathFitter& fit = {});
+ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary,
+                                        const PathFitter& fit = {});
+
+// The last line of a message whose complete report went to the clipboard.
+inline constexpr wchar_t kReportOnClipboard[] = L"完整报告已复制到剪贴板";
+
+// Measures a line of text in the message box's font, in pixels.
+using TextWidth = std::function<int(const std::wstring& text)>;
+
+// `path` shortened in its middle ("C:\很长的\...\name.ocx") until `path` + `rest` is at most
+// `maxWidth` wide: the drive and the first folder stay as long as they can, then the folders
+// nearest the name, and the name itself is cut in its middle only as a last resort.
+std::wstring ShortenPathToFit(const std::wstring& path, const std::wstring& rest, int maxWidth,
+                              const TextWidth& width);
+
+// The lines of the complete report.
+std::wstring ReportLine(const std::wstring& path, const std::wstring& outcome,
+                        const std::wstring& reason = {});
 
 // The parts a registering run's message is made of.
 std::wstring MissingSourceWarning(const std::vector<std::wstring>& missingSources,
-                                  bool othersRegistered);
-std::wstring RegistrationFailureList(const std::vector<UnfinishedFile>& failures);
-std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources);
+                                  bool othersRegistered, const PathFitter& fit = {});
+std::wstring RegistrationFailureList(const std::vector<UnfinishedFile>& failures,
+                                     const PathFitter& fit = {});
+std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources,
+                            const PathFitter& fit = {});
 // A titled block of paths, cut after the limit like every list of the closing message.
-std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths);
+std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths,
+                       const PathFitter& fit = {});
 
 inline constexpr wchar_t kOtherVersionsTitle[] = L"以下控件使用了系统文件夹中已有的不同版本:";
 inline constexpr wchar_t kOnlyCopiesKeptTitle[] = L"以下文件在别处没有相同的副本,没有删除:";

@@ -384,6 +384,7 @@ HostSession::Process* HostSession::HostFor(ImageKind kind, std::wstring& whyNot)
 
 void HostSession::Drop(ImageKind kind, bool retire) {
     std::unique_ptr<Process>& host = hosts_[Slot(kind)];
+    serversLoaded_[Slot(kind)] = 0;
     if (!host)
         return;
     if (retire)
@@ -427,7 +428,8 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, const HostMessage& reques
         }
         exchange.replied = true;
         exchange.reply = message;
-        if (FieldNumber(message, message.size() - 1) != 0)
+        const bool loaded = exchange.loadingSeen && ++serversLoaded_[Slot(kind)] >= kServersPerHost;
+        if (FieldNumber(message, message.size() - 1) != 0 || loaded)
             Drop(kind, true);
         return exchange;
     }

@@ -21,6 +21,11 @@ namespace kestrave {
 // How long a host may take over the file work before a load (copying, comparing, deleting).
 inline constexpr DWORD kFileStepLimitMs = 60000;
 
+// How many servers one host loads before a fresh one takes over. Some servers take a little
+// of the process with them every time (thread-local slots, memory), and a process has only so
+// much; a fresh host every few hundred files costs well under a millisecond a file.
+inline constexpr int kServersPerHost = 500;
+
 // Where the host programs are.
 class HostImages {
   public:
@@ -103,6 +108,7 @@ class HostSession {
     HostImages& images_;
     HostWait wait_;
     std::unique_ptr<Process> hosts_[2];
+    int serversLoaded_[2] = {0, 0};
     int hostsStarted_ = 0;
 };
 

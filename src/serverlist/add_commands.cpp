@@ -139,10 +139,15 @@ void AddServerFolder(ServerList& list, AddHost& host) {
     }
     display.SetFolderTooltip(folder);
 
-    FileListing listing(OcxPatternOf(folder));
-    for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next()) {
-        list.Append(name, JoinFolderAndName(folder, name), name);
-    }
+    AppendFolderFiles(list, folder);
+}
+
+void AppendFolderFiles(ServerList& list, const std::wstring& folder) {
+    list.AppendMany([&] {
+        FileListing listing(OcxPatternOf(folder));
+        for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next())
+            list.Append(name, JoinFolderAndName(folder, name), name);
+    });
 }
 
 }  // namespace kestrave

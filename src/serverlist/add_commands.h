@@ -47,4 +47,7 @@ std::wstring BrowseForServerFolder(HWND owner);
 // The 列表 command: asks whether to keep a non-empty list, then adds every *.ocx of a folder.
 void AddServerFolder(ServerList& list, AddHost& host);
 
+// Appends every *.ocx of `folder`, each under its bare name, as one change of the list.
+void AppendFolderFiles(ServerList& list, const std::wstring& folder);
+
 }  // namespace kestrave

@@ -9,6 +9,13 @@ void ServerList::Append(const std::wstring& fileName, const std::wstring& fullPa
     display_.AppendRow(rowText);
     fileNames_.push_back(fileName);
     fullPaths_.push_back(fullPath);
+    if (!bulk_)
+        ShowCount();
+}
+
+void ServerList::EndBulk() {
+    bulk_ = false;
+    display_.EndBulkAppend();
     ShowCount();
 }
 

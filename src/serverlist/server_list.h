@@ -22,6 +22,9 @@ class QueueDisplay {
     virtual std::wstring FolderCaption() const = 0;
     virtual void SetFolderCaption(const std::wstring& caption) = 0;
     virtual void SetFolderTooltip(const std::wstring& tooltip) = 0;
+    // Around many appends at once: the display may hold its repainting until the end.
+    virtual void BeginBulkAppend() {}
+    virtual void EndBulkAppend() {}
 };
 
 inline constexpr wchar_t kEmptyFolderCaption[] = L"空";
@@ -41,6 +44,21 @@ class ServerList {
     // Exact, letter case significant: the single-file add refuses a path already listed.
     bool ContainsFullPath(const std::wstring& fullPath) const;
 
+    // Appends many entries as one change: the rows are drawn and the count shown once, at the
+    // end, which keeps adding thousands of files quick.
+    template <typename Fill>
+    void AppendMany(Fill fill) {
+        display_.BeginBulkAppend();
+        bulk_ = true;
+        try {
+            fill();
+        } catch (...) {
+            EndBulk();
+            throw;
+        }
+        EndBulk();
+    }
+
     void ClearList();
     void DeleteSelected();
 
@@ -48,8 +66,10 @@ class ServerList {
 
   private:
     void ShowCount();
+    void EndBulk();
     void ResetFolderWhenEmpty();
 
+    bool bulk_ = false;
     QueueDisplay& display_;
     std::vector<std::wstring> fileNames_;
     std::vector<std::wstring> fullPaths_;

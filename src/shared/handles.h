@@ -54,6 +54,11 @@ struct FindHandleTraits {
     static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
     static void Free(HANDLE h) { FindClose(h); }
 };
+struct GlobalMemoryTraits {
+    static HGLOBAL Invalid() { return nullptr; }
+    static bool IsValid(HGLOBAL h) { return h != nullptr; }
+    static void Free(HGLOBAL h) { GlobalFree(h); }
+};
 struct ModuleTraits {
     static HMODULE Invalid() { return nullptr; }
     static bool IsValid(HMODULE h) { return h != nullptr; }
@@ -88,6 +93,7 @@ using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 using FileHandle = UniqueHandle<HANDLE, FileHandleTraits>;
 using FindHandle = UniqueHandle<HANDLE, FindHandleTraits>;
 using ModuleHandle = UniqueHandle<HMODULE, ModuleTraits>;
+using GlobalMemory = UniqueHandle<HGLOBAL, GlobalMemoryTraits>;
 using BitmapHandle = UniqueHandle<HBITMAP, GdiObjectTraits<HBITMAP>>;
 using FontHandle = UniqueHandle<HFONT, GdiObjectTraits<HFONT>>;
 using PenHandle = UniqueHandle<HPEN, GdiObjectTraits<HPEN>>;

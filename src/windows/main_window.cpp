@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include "batch_report.h"
+
 #include "messages.h"
 #include "options_dialog.h"
 #include "program.h"
@@ -16,7 +18,12 @@ constexpr COLORREF kFieldColor = RGB(60, 120, 250);
 
 // In the order the buttons were placed on the window.
 const Command<MainWindow> MainWindow::kCommands[] = {
-    {L"close1", {4380, 50, 375, 375}, L"关闭", kSavedCloseButton, &MainWindow::Close},
+    {L"close1",
+     {4380, 50, 375, 375},
+     L"关闭",
+     kSavedCloseButton,
+     &MainWindow::Close,
+     &MainWindow::close1_},
     {L"注册",
      {3500, 2200, 1215, 345},
      L"注册控件",
@@ -103,40 +110,117 @@ void MainWindow::OnControlMouseMove(WindowlessControl& control, MouseArgs& args)
 }
 
 void MainWindow::OnCloseRequest() {
-    EndProgram();
+    Close();
 }
 
 void MainWindow::Close() {
-    EndProgram();
+    if (!batchRunning_)
+        EndProgram();
+    // The batch stops after the file in hand; the program ends after its closing message.
+    stopWanted_ = true;
+    endAfterBatch_ = true;
+}
+
+template <typename Batch>
+void MainWindow::RunBatch(Batch batch) {
+    if (batchRunning_)
+        return;
+    batchRunning_ = true;
+    stopWanted_ = false;
+    measure_ = MessageTextMeasure(hWnd());
+    batch();
+    batchRunning_ = false;
+    if (endAfterBatch_)
+        EndProgram();
 }
 
 void MainWindow::Register() {
-    RegisterAll(*queue_, options_, *this, hosts_);
+    RunBatch([this] { RegisterAll(*queue_, options_, *this, hosts_); });
 }
 
 void MainWindow::Unregister() {
-    UnregisterAll(*queue_, options_, *this, hosts_);
+    RunBatch([this] { UnregisterAll(*queue_, options_, *this, hosts_); });
 }
 
 void MainWindow::AddFile() {
-    AddServerFile(*queue_, *this, lastFolder_, options_);
+    if (!batchRunning_)
+        AddServerFile(*queue_, *this, lastFolder_, options_);
 }
 
 void MainWindow::AddFolder() {
-    AddServerFolder(*queue_, *this);
+    if (!batchRunning_)
+        AddServerFolder(*queue_, *this);
 }
 
 void MainWindow::DeleteRow() {
-    queue_->DeleteSelected();
+    if (!batchRunning_)
+        queue_->DeleteSelected();
 }
 
 void MainWindow::ClearQueue() {
-    queue_->ClearList();
+    if (!batchRunning_)
+        queue_->ClearList();
 }
 
 void MainWindow::OpenOptions() {
-    if (dialog_)
+    if (dialog_ && !batchRunning_)
         dialog_->Open(OptionsDialog::Mode::Options);
+}
+
+DWORD MainWindow::WaitForHost(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= until ? 0 : static_cast<DWORD>(until - now);
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(count, handles, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken != WAIT_OBJECT_0 + count)
+            return woken;
+        PumpDuringBatch();
+    }
+}
+
+void MainWindow::PumpDuringBatch() {
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        switch (ClassifyDuringBatch(message, close1_ ? close1_->Handle() : nullptr)) {
+            case BatchInput::Deliver:
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+                break;
+            case BatchInput::Stop:
+                stopWanted_ = true;
+                break;
+            case BatchInput::StopAndEnd:
+                Close();
+                break;
+            case BatchInput::Ignore:
+                break;
+        }
+    }
+}
+
+void MainWindow::ShowProgress(int number, int total, bool unregister) {
+    if (number <= 0) {
+        myCaption_->SetCaption(kMainTitle);
+        taskbar_.Clear(hWnd());
+        return;
+    }
+    myCaption_->SetCaption(ProgressCaption(number, total, unregister));
+    taskbar_.Show(hWnd(), number - 1, total);
+    UpdateWindow(hWnd());
+}
+
+std::wstring MainWindow::FitPath(const std::wstring& path, const std::wstring& rest) {
+    return measure_.Fit(path, rest);
+}
+
+bool MainWindow::PutOnClipboard(const std::wstring& text) {
+    return CopyTextToClipboard(hWnd(), text);
 }
 
 void MainWindow::OpenHelp() {

@@ -5,6 +5,7 @@
 
 #include "add_commands.h"
 #include "batch.h"
+#include "batch_feedback.h"
 #include "form.h"
 #include "options_record.h"
 #include "queue_display.h"
@@ -28,6 +29,15 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     void SetMousePointer(int pointer) override { Form::SetMousePointer(pointer); }
     int ShowMessage(const std::wstring& text, int style, const std::wstring& title) override;
 
+    // While a batch runs, the window keeps painting and shows how far it got; the queue, the
+    // options and the window's place do not change, and Esc or the close button stop the batch
+    // after the file in hand.
+    DWORD WaitForHost(DWORD count, const HANDLE* handles, DWORD timeoutMs) override;
+    void ShowProgress(int number, int total, bool unregister) override;
+    bool StopWanted() override { return stopWanted_; }
+    std::wstring FitPath(const std::wstring& path, const std::wstring& rest) override;
+    bool PutOnClipboard(const std::wstring& text) override;
+
   protected:
     void CreateControls() override;
     void OnLoad() override;
@@ -49,6 +59,12 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     void OpenOptions();
     void OpenHelp();
 
+    // Runs one batch command with the window held still, and ends the program afterwards when
+    // the user asked to while it ran.
+    template <typename Batch>
+    void RunBatch(Batch batch);
+    void PumpDuringBatch();
+
     Options& options_;
     OptionsDialog* dialog_ = nullptr;
     std::wstring lastFolder_;
@@ -61,6 +77,12 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     std::unique_ptr<ServerList> queue_;
     // The registration hosts live, written out, from the first batch to the program's end.
     ProgramHostImages hosts_;
+    Button* close1_ = nullptr;
+    bool batchRunning_ = false;
+    bool stopWanted_ = false;
+    bool endAfterBatch_ = false;
+    TaskbarProgress taskbar_;
+    MessageTextMeasure measure_;
 };
 
 }  // namespace kestrave

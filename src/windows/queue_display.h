@@ -22,6 +22,8 @@ class FormQueueDisplay : public QueueDisplay {
     std::wstring FolderCaption() const override { return folder_.Caption(); }
     void SetFolderCaption(const std::wstring& caption) override { folder_.SetCaption(caption); }
     void SetFolderTooltip(const std::wstring& tooltip) override { folder_.SetToolTipText(tooltip); }
+    void BeginBulkAppend() override { rows_.SetRedraw(false); }
+    void EndBulkAppend() override { rows_.SetRedraw(true); }
 
   private:
     ListBox& rows_;

@@ -28,6 +28,12 @@ void ListBox::AddItem(const std::wstring& text) {
     SendMessageW(window_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+void ListBox::SetRedraw(bool redraw) {
+    SendMessageW(window_, WM_SETREDRAW, redraw ? TRUE : FALSE, 0);
+    if (redraw)
+        InvalidateRect(window_, nullptr, TRUE);
+}
+
 void ListBox::RemoveItem(int index) {
     SendMessageW(window_, LB_DELETESTRING, index, 0);
 }

@@ -26,6 +26,8 @@ class ListBox {
     int ListCount() const;
     int ListIndex() const;  // -1 when nothing is selected
     void SetListIndex(int index);
+    // Off while many rows go in at once: each row would repaint the whole list otherwise.
+    void SetRedraw(bool redraw);
 
     COLORREF ForeColor() const { return foreColor_; }
     void SetForeColor(COLORREF color);
