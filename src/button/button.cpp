@@ -5,6 +5,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <oleacc.h>
+
+#include "accessible.h"
 #include "fatal_error.h"
 #include "screen.h"
 
@@ -46,8 +49,8 @@ std::unique_ptr<Button> Button::Create(HWND parent, const std::wstring& name, in
     RegisterWindowClass(kButtonClassName, &Button::WindowProc, CS_HREDRAW | CS_VREDRAW);
     std::unique_ptr<Button> button(new Button(name, host));
     HWND window = CreateWindowExW(0, kButtonClassName, name.c_str(),
-                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y, width, height,
-                                  parent, nullptr, GetModuleHandleW(nullptr), button.get());
+                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, x, y, width,
+                                  height, parent, nullptr, GetModuleHandleW(nullptr), button.get());
     if (!window) {
         DWORD error = GetLastError();
         throw std::system_error(static_cast<int>(error), std::system_category(),
@@ -95,6 +98,14 @@ LRESULT Button::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return onButtonUp(kMiddleButton, wParam, lParam);
         case WM_TIMER:
             return onTimer(wParam);
+        case WM_KEYDOWN:
+            return onKeyDown(wParam, lParam);
+        case WM_SETFOCUS:
+            return onFocusChanged(true);
+        case WM_KILLFOCUS:
+            return onFocusChanged(false);
+        case WM_GETOBJECT:
+            return onGetObject(wParam, lParam);
         default:
             return DefWindowProcW(window_, message, wParam, lParam);
     }
@@ -193,6 +204,33 @@ LRESULT Button::onTimer(UINT_PTR timerId) {
     if (timerId == kPushTimerId)
         onPushTick();
     return 0;
+}
+
+LRESULT Button::onKeyDown(WPARAM key, LPARAM flags) {
+    // Space and Enter press a focused button as a click does; a held key does not repeat it.
+    const bool repeated = (flags & (1 << 30)) != 0;
+    if ((key == VK_SPACE || key == VK_RETURN) && !repeated)
+        host_.ButtonClick(*this);
+    return 0;
+}
+
+LRESULT Button::onFocusChanged(bool focused) {
+    // While the focus is leaving, the system still names this window as the focus.
+    focused_ = focused;
+    // The focus mark comes and goes with the look of the moment.
+    if (std::optional<Look> look = ChosenLook()) {
+        Paint(*look);
+        Present();
+    }
+    return 0;
+}
+
+LRESULT Button::onGetObject(WPARAM wParam, LPARAM lParam) {
+    if (LRESULT answer =
+            AnswerAccessibleObject(window_, wParam, lParam, ROLE_SYSTEM_PUSHBUTTON, caption_)) {
+        return answer;
+    }
+    return DefWindowProcW(window_, WM_GETOBJECT, wParam, lParam);
 }
 
 void Button::OnNcDestroy() noexcept {
@@ -363,6 +401,14 @@ void Button::Paint(Look look) {
             PaintFace(surface_, downPicture_, FaceRelief::Sunken, caption_);
             break;
     }
+    if (focused_)
+        DrawFocusMark();
+}
+
+void Button::DrawFocusMark() {
+    RECT inside{0, 0, surface_.Width(), surface_.Height()};
+    InflateRect(&inside, -kFocusMarkInset, -kFocusMarkInset);
+    DrawFocusRect(surface_.Dc(), &inside);
 }
 
 // Shown at once rather than on the next paint request, so the look is right even while a host's

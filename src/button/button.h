@@ -63,6 +63,8 @@ class Button : private BoundWindow<Button> {
     // Timer ids on the button's window: the polling timer and the push timer.
     static constexpr UINT_PTR kPollTimerId = 1;
     static constexpr UINT_PTR kPushTimerId = 2;
+    // Pixels between the border and the dotted focus mark of a button that has the focus.
+    static constexpr int kFocusMarkInset = 3;
 
     // A child window of `parent` at the given pixel rectangle; `name` is the control's name
     // (e.g. L"注册"). Throws std::system_error when the window cannot be made.
@@ -130,6 +132,9 @@ class Button : private BoundWindow<Button> {
     LRESULT onButtonDown(short button, WPARAM keys, LPARAM position);
     LRESULT onButtonUp(short button, WPARAM keys, LPARAM position);
     LRESULT onTimer(UINT_PTR timerId);
+    LRESULT onKeyDown(WPARAM key, LPARAM flags);
+    LRESULT onFocusChanged(bool focused);
+    LRESULT onGetObject(WPARAM wParam, LPARAM lParam);
     void onPollTick();
     void onPushTick();
 
@@ -137,6 +142,7 @@ class Button : private BoundWindow<Button> {
     std::optional<Look> ChosenLook() const;
     void Paint(Look look);
     void Present();
+    void DrawFocusMark();
     void PropertyChanged(const wchar_t* propertyName);
     bool CursorOverButton();
     bool EchoesLastRelease(POINT screen) const;
@@ -159,6 +165,7 @@ class Button : private BoundWindow<Button> {
 
     bool pollTimerOn_ = false;
     bool pushTimerOn_ = false;
+    bool focused_ = false;
     // Where and when (the time of the user's last input) the left button was last released: the
     // system repeats that position as a move when the button releases the capture, and
     // such an echo must not bring the mouse-on look back. Any move made by the user comes with

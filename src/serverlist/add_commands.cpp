@@ -110,24 +110,22 @@ std::wstring BrowseForServerFolder(HWND owner) {
     return path.substr(0, path.find(L'\0'));
 }
 
-void AddServerFolder(ServerList& list, AddHost& host) {
-    if (list.Count() > 0) {
-        HiddenMainWindow hidden(host);
-        const int answer = host.ShowMessage(kKeepListQuestion, kStyleQuestion, kMessageTitle);
-        if (answer == kAnswerNo)
-            list.ClearList();
-        if (answer != kAnswerYes && answer != kAnswerNo)
-            return;
-    }
+namespace {
 
+// The question 列表 asks before adding to a non-empty list; false when the user cancelled.
+bool KeepOrClearList(ServerList& list, AddHost& host) {
+    if (list.Count() == 0)
+        return true;
+    HiddenMainWindow hidden(host);
+    const int answer = host.ShowMessage(kKeepListQuestion, kStyleQuestion, kMessageTitle);
+    if (answer == kAnswerNo)
+        list.ClearList();
+    return answer == kAnswerYes || answer == kAnswerNo;
+}
+
+// Every *.ocx of `folder`, unless it is the folder added last.
+void AddFolderFiles(ServerList& list, AddHost& host, const std::wstring& folder) {
     QueueDisplay& display = list.Display();
-    const std::wstring folder = BrowseForServerFolder(host.MainWindowHandle());
-    if (folder.empty()) {
-        if (display.FolderCaption().empty())
-            display.SetFolderCaption(kEmptyFolderCaption);
-        return;
-    }
-
     const std::wstring previousFolder = display.FolderCaption();
     display.SetFolderCaption(folder);
     {
@@ -142,12 +140,56 @@ void AddServerFolder(ServerList& list, AddHost& host) {
     AppendFolderFiles(list, folder);
 }
 
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsServerFile(const std::wstring& path) {
+    const std::wstring name = SplitPath(path).name;
+    if (!MatchesWildcard(name, L"*.ocx") && !MatchesWildcard(name, L"*.dll"))
+        return false;
+    return !FindFileName(path).empty();
+}
+
+}  // namespace
+
 void AppendFolderFiles(ServerList& list, const std::wstring& folder) {
     list.AppendMany([&] {
         FileListing listing(OcxPatternOf(folder));
         for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next())
             list.Append(name, JoinFolderAndName(folder, name), name);
     });
+}
+
+void AddServerFolder(ServerList& list, AddHost& host) {
+    if (!KeepOrClearList(list, host))
+        return;
+    const std::wstring folder = BrowseForServerFolder(host.MainWindowHandle());
+    if (folder.empty()) {
+        QueueDisplay& display = list.Display();
+        if (display.FolderCaption().empty())
+            display.SetFolderCaption(kEmptyFolderCaption);
+        return;
+    }
+    AddFolderFiles(list, host, folder);
+}
+
+void AddDroppedPaths(ServerList& list, AddHost& host, const std::vector<std::wstring>& paths) {
+    for (const std::wstring& path : paths) {
+        if (IsFolder(path)) {
+            if (KeepOrClearList(list, host))
+                AddFolderFiles(list, host, path);
+            continue;
+        }
+        if (!IsServerFile(path))
+            continue;
+        if (!list.ContainsFullPath(path))
+            list.Append(SplitPath(path).name, path, path);
+        const std::wstring folder = ParentFolder(path);
+        list.Display().SetFolderCaption(folder);
+        list.Display().SetFolderTooltip(folder);
+    }
 }
 
 }  // namespace kestrave

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "options_record.h"
 #include "server_list.h"
@@ -49,5 +50,10 @@ void AddServerFolder(ServerList& list, AddHost& host);
 
 // Appends every *.ocx of `folder`, each under its bare name, as one change of the list.
 void AppendFolderFiles(ServerList& list, const std::wstring& folder);
+
+// Files and folders dropped on the main window, in their order: an *.ocx or *.dll file is added
+// as 添加 adds a picked one (unless its full path is listed) and the folder label shows its
+// folder; a folder is added as 列表 adds a chosen one, question included; anything else is left.
+void AddDroppedPaths(ServerList& list, AddHost& host, const std::vector<std::wstring>& paths);
 
 }  // namespace kestrave

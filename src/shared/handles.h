@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 #include <shtypes.h>
 
 #include <utility>
@@ -89,6 +90,13 @@ struct ShellItemListTraits {
     static void Free(PIDLIST_ABSOLUTE h) { CoTaskMemFree(h); }
 };
 
+// Files dropped on a window, handed over by the shell with WM_DROPFILES.
+struct DropTraits {
+    static HDROP Invalid() { return nullptr; }
+    static bool IsValid(HDROP h) { return h != nullptr; }
+    static void Free(HDROP h) { DragFinish(h); }
+};
+
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 using FileHandle = UniqueHandle<HANDLE, FileHandleTraits>;
 using FindHandle = UniqueHandle<HANDLE, FindHandleTraits>;
@@ -101,6 +109,7 @@ using BrushHandle = UniqueHandle<HBRUSH, GdiObjectTraits<HBRUSH>>;
 using MemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
 using IconHandle = UniqueHandle<HICON, IconTraits>;
 using ShellItemList = UniqueHandle<PIDLIST_ABSOLUTE, ShellItemListTraits>;
+using DropHandle = UniqueHandle<HDROP, DropTraits>;
 
 // A window's device context, released to the window it came from.
 class WindowDc {

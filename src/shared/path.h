@@ -17,4 +17,8 @@ struct PathParts {
 
 PathParts SplitPath(std::wstring_view path);
 
+// The folder that holds `path`, as folders are shown: without the last separator, except that a
+// drive's root keeps its backslash (C:\Controls\a.ocx gives C:\Controls, C:\a.ocx gives C:\).
+std::wstring ParentFolder(std::wstring_view path);
+
 }  // namespace kestrave

@@ -49,6 +49,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         mainWindow.Show();
         MSG message{};
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            if (kestrave::Form::TranslateKeyboard(message))
+                continue;
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }

@@ -101,12 +101,24 @@ void MainWindow::OnLoad() {
     txtOcxCount_->SetCaption(L"0");
     SetTopmost(true);
     myFile_->SetCaption(kEmptyFolderCaption);
+    AcceptDroppedFiles();
 }
 
 void MainWindow::OnControlMouseMove(WindowlessControl& control, MouseArgs& args) {
     // Exactly the left button: the window follows the mouse as if its title bar were held.
     if (&control == yiDong_ && args.button == 1)
         StartDrag();
+}
+
+bool MainWindow::OnKeyDown(UINT key, HWND focus, WindowlessControl*) {
+    if (key != VK_DELETE || focus != lstOcx_->Handle() || lstOcx_->ListIndex() < 0)
+        return false;
+    DeleteRow();
+    return true;
+}
+
+void MainWindow::OnDropFiles(const std::vector<std::wstring>& paths) {
+    AddDroppedPaths(*queue_, *this, paths);
 }
 
 void MainWindow::OnCloseRequest() {

@@ -43,6 +43,8 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     void OnLoad() override;
     void OnControlMouseMove(WindowlessControl& control, MouseArgs& args) override;
     void OnCloseRequest() override;
+    bool OnKeyDown(UINT key, HWND focus, WindowlessControl* focusedControl) override;
+    void OnDropFiles(const std::vector<std::wstring>& paths) override;
     DWORD ExtendedStyle() const override { return WS_EX_APPWINDOW; }
 
   private:

@@ -70,6 +70,7 @@ void OptionsDialog::CreateControls() {
         label.SetCaption(kRowTexts[row]);
         label.SetForeColor(kRowColor);
         label.SetToolTipText(kRowToolTips[row]);
+        AddFocusStop(label);
         myCheck_[row] = &label;
     };
     auto checkBox = [&](int row, const TwipsRect& place) {
@@ -156,6 +157,29 @@ void OptionsDialog::OnControlClick(WindowlessControl& control) {
 void OptionsDialog::OnControlMouseMove(WindowlessControl& control, MouseArgs& args) {
     if (&control == yiDong_ && args.button == 1)
         StartDrag();
+}
+
+bool OptionsDialog::OnKeyDown(UINT key, HWND, WindowlessControl* focusedControl) {
+    const bool optionsPage = ocxTo_->Visible();
+    switch (key) {
+        case VK_ESCAPE:
+            Cancel();
+            return true;
+        case VK_RETURN:
+            // The help page has no 确认: Enter closes it as Esc does.
+            if (optionsPage)
+                Confirm();
+            else
+                Cancel();
+            return true;
+        case VK_SPACE:
+            if (!focusedControl)
+                return false;
+            Toggle(focusedControl->Index());
+            return true;
+        default:
+            return false;
+    }
 }
 
 void OptionsDialog::Toggle(int row) {

@@ -32,6 +32,7 @@ class OptionsDialog : public Form {
     void OnControlClick(WindowlessControl& control) override;
     void OnControlMouseMove(WindowlessControl& control, MouseArgs& args) override;
     void OnCloseRequest() override { Cancel(); }
+    bool OnKeyDown(UINT key, HWND focus, WindowlessControl* focusedControl) override;
     DWORD ExtendedStyle() const override { return WS_EX_TOOLWINDOW; }
 
   private:

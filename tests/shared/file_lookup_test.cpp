@@ -138,5 +138,12 @@ TEST(SplitPath, TheFolderKeepsItsLastSeparator) {
     }
 }
 
+TEST(ParentFolder, DropsTheLastSeparatorExceptAtADrivesRoot) {
+    EXPECT_EQ(ParentFolder(L"C:\\Controls\\a.ocx"), L"C:\\Controls");
+    EXPECT_EQ(ParentFolder(L"C:\\a.ocx"), L"C:\\");
+    EXPECT_EQ(ParentFolder(L"\\\\server\\share\\a.ocx"), L"\\\\server\\share");
+    EXPECT_EQ(ParentFolder(L"a.ocx"), L"");
+}
+
 }  // namespace
 }  // namespace kestrave

@@ -2,17 +2,21 @@
 // clicks and mouse moves with their arguments, geometry in twips, list boxes, command buttons,
 // message boxes and the end of the program on an unhandled error.
 #include <gtest/gtest.h>
+#include <oleacc.h>
+#include <shlobj.h>
 
 #include <stdexcept>
 #include <thread>
 
 #include "fatal_error.h"
 #include "form.h"
+#include "main_window.h"
 #include "messages.h"
 #include "program.h"
 #include "queue_display.h"
 #include "saved_buttons.h"
 #include "screen.h"
+#include "test_folder.h"
 
 namespace kestrave {
 namespace {
@@ -266,6 +270,48 @@ TEST(SavedProperties, FillTheBagInTheButtonsOrderWithOnlyWhatWasSaved) {
     EXPECT_THROW(SavedProperties(misspelt), std::runtime_error);
 }
 
+// What a screen reader asks a window for: role and name of its client object.
+std::pair<long, std::wstring> AccessibleRoleAndName(HWND window) {
+    IAccessible* accessible = nullptr;
+    if (AccessibleObjectFromWindow(window, OBJID_CLIENT, IID_IAccessible,
+                                   reinterpret_cast<void**>(&accessible)) != S_OK) {
+        return {0, L"<no accessible object>"};
+    }
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role{};
+    BSTR name = nullptr;
+    accessible->get_accRole(self, &role);
+    accessible->get_accName(self, &name);
+    std::pair<long, std::wstring> result{role.vt == VT_I4 ? role.lVal : 0, name ? name : L""};
+    SysFreeString(name);
+    accessible->Release();
+    return result;
+}
+
+class ComApartment {
+  public:
+    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComApartment() { CoUninitialize(); }
+};
+
+TEST(Label, AScreenReaderHearsWhatTheLabelShows) {
+    ComApartment apartment;
+    TestForm form;
+    form.Show();
+    form.count->SetCaption(L"3");
+    form.folder->SetCaption(L"C:\\控件");
+    EXPECT_EQ(AccessibleRoleAndName(form.count->DescriptionWindow()),
+              std::make_pair(long{ROLE_SYSTEM_STATICTEXT}, std::wstring(L"3")));
+    EXPECT_EQ(AccessibleRoleAndName(form.folder->DescriptionWindow()),
+              std::make_pair(long{ROLE_SYSTEM_STATICTEXT}, std::wstring(L"C:\\控件")));
+    form.count->SetCaption(L"4");
+    EXPECT_EQ(AccessibleRoleAndName(form.count->DescriptionWindow()).second, L"4");
+    EXPECT_EQ(AccessibleRoleAndName(form.button->Handle()),
+              std::make_pair(long{ROLE_SYSTEM_PUSHBUTTON}, std::wstring(L"注 册")));
+}
+
 // Presses the button with `id` of the first message box this process shows.
 void AnswerMessageBox(int id) {
     for (int attempt = 0; attempt < 500; ++attempt) {
@@ -304,6 +350,59 @@ BOOL CALLBACK FindBoxWithText(HWND window, LPARAM data) {
         return TRUE;
     search->found = window;
     return FALSE;
+}
+
+// A drop as the shell hands it over: a global block the receiver frees.
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+    size_t size = sizeof(DROPFILES) + sizeof(wchar_t);
+    for (const std::wstring& path : paths)
+        size += (path.size() + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GHND, size);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(block));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    auto* text = reinterpret_cast<wchar_t*>(reinterpret_cast<BYTE*>(header) + sizeof(DROPFILES));
+    for (const std::wstring& path : paths) {
+        std::copy(path.begin(), path.end(), text);
+        text += path.size() + 1;
+    }
+    GlobalUnlock(block);
+    return static_cast<HDROP>(block);
+}
+
+TEST(MainWindowDrop, ServerFilesAreAddedAsPickedOnesAndAFolderAsItsOcxFiles) {
+    testing::TempFolder folder;
+    testing::MakeFolder(folder / L"sub");
+    for (const wchar_t* name : {L"a.ocx", L"B.DLL", L"notes.txt", L"sub\\x.ocx", L"sub\\y.dll"})
+        testing::WriteTextFile(folder / name, "x");
+    testing::MakeFolder(folder / L"named.ocx");
+
+    Options options;
+    MainWindow main(options);
+    main.Show();
+    ASSERT_NE(GetWindowLongW(main.hWnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+    const std::wstring a = folder / L"a.ocx";
+    const std::wstring b = folder / L"B.DLL";
+    SendMessageW(main.hWnd(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop({a, folder / L"notes.txt", b, a})), 0);
+    EXPECT_EQ(main.Queue().FullPaths(), (std::vector<std::wstring>{a, b}));
+    EXPECT_EQ(main.Queue().FileNames(), (std::vector<std::wstring>{L"a.ocx", L"B.DLL"}));
+    EXPECT_EQ(main.Queue().Display().FolderCaption(), folder.Path());
+
+    // A folder while the queue holds files: the question first; Cancel leaves everything.
+    std::thread cancel(AnswerMessageBox, kAnswerCancel);
+    SendMessageW(main.hWnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder / L"sub"})),
+                 0);
+    cancel.join();
+    EXPECT_EQ(main.Queue().Count(), 2);
+
+    std::thread keep(AnswerMessageBox, kAnswerYes);
+    SendMessageW(main.hWnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder / L"sub"})),
+                 0);
+    keep.join();
+    EXPECT_EQ(main.Queue().FileNames(), (std::vector<std::wstring>{L"a.ocx", L"B.DLL", L"x.ocx"}));
+    EXPECT_EQ(main.Queue().Display().FolderCaption(), folder / L"sub");
+    EXPECT_TRUE(main.IsVisible());
 }
 
 // Presses OK on the first message box of any process that shows `text`; gives its title.

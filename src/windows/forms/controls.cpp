@@ -1,10 +1,36 @@
 #include "controls.h"
 
+#include <commctrl.h>
+#include <oleacc.h>
+
 #include <vector>
 
+#include "accessible.h"
+#include "fatal_error.h"
 #include "form.h"
 
 namespace kestrave {
+namespace {
+
+// The description window answers screen readers with the control's role and the text it holds.
+LRESULT CALLBACK DescriptionProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                 UINT_PTR id, DWORD_PTR control) {
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(window, DescriptionProc, id);
+    if (message != WM_GETOBJECT)
+        return DefSubclassProc(window, message, wParam, lParam);
+    return RunGuarded([&]() -> LRESULT {
+        const int length = GetWindowTextLengthW(window);
+        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+        text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
+        const long role = reinterpret_cast<const WindowlessControl*>(control)->AccessibleRole();
+        if (LRESULT answer = AnswerAccessibleObject(window, wParam, lParam, role, text))
+            return answer;
+        return DefSubclassProc(window, message, wParam, lParam);
+    });
+}
+
+}  // namespace
 
 WindowlessControl::WindowlessControl(Form& owner, std::wstring name, int index, RECT bounds)
     : owner_(owner), name_(std::move(name)), index_(index), bounds_(bounds) {
@@ -13,6 +39,8 @@ WindowlessControl::WindowlessControl(Form& owner, std::wstring name, int index, 
                         bounds.right - bounds.left, bounds.bottom - bounds.top, owner.hWnd(),
                         nullptr, GetModuleHandleW(nullptr), nullptr);
     // Without it the control still works; only tools cannot read it.
+    if (description_)
+        SetWindowSubclass(description_, DescriptionProc, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 
 void WindowlessControl::Describe(const std::wstring& text) {
@@ -117,6 +145,14 @@ void Label::Paint(HDC dc) const {
         top += lineHeight;
     }
     RestoreDC(dc, saved);
+}
+
+long Label::AccessibleRole() const {
+    return ROLE_SYSTEM_STATICTEXT;
+}
+
+long Image::AccessibleRole() const {
+    return ROLE_SYSTEM_GRAPHIC;
 }
 
 void Image::SetPicture(PictureRef picture) {

@@ -43,6 +43,10 @@ class WindowlessControl {
     void SetToolTipText(std::wstring text);
 
     virtual void Paint(HDC dc) const = 0;
+    // What a screen reader calls the control (ROLE_SYSTEM_*).
+    virtual long AccessibleRole() const = 0;
+    // The hidden window through which tools read what the control shows.
+    HWND DescriptionWindow() const { return description_; }
 
   protected:
     void Invalidate() const;
@@ -75,6 +79,7 @@ class Label : public WindowlessControl {
     void SetAlignment(Alignment alignment);
 
     void Paint(HDC dc) const override;
+    long AccessibleRole() const override;
 
   private:
     std::wstring caption_;
@@ -93,6 +98,7 @@ class Image : public WindowlessControl {
     void SetPicture(PictureRef picture);
 
     void Paint(HDC dc) const override;
+    long AccessibleRole() const override;
 
   private:
     PictureRef picture_;

@@ -1,9 +1,12 @@
 #include "form.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "fatal_error.h"
@@ -18,6 +21,8 @@ namespace {
 
 constexpr wchar_t kFormClass[] = L"Kestrave.Form";
 constexpr UINT kTopmostFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW;  // 0x0B
+// WM_COPYGLOBALDATA, which carries a drop's data between processes; no header names it.
+constexpr UINT kCopyGlobalDataMessage = 0x0049;
 
 bool Contains(const RECT& rect, POINT point) {
     return point.x >= rect.left && point.x < rect.right && point.y >= rect.top &&
@@ -274,6 +279,12 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return onSetCursor(wParam, lParam);
         case WM_CTLCOLORLISTBOX:
             return onCtlColorListBox(wParam, lParam);
+        case WM_SETFOCUS:
+            return onFocusChanged(true);
+        case WM_KILLFOCUS:
+            return onFocusChanged(false);
+        case WM_DROPFILES:
+            return onDropFiles(wParam);
         case WM_CLOSE:
             return onClose();
         case WM_DESTROY:
@@ -291,6 +302,10 @@ void Form::PaintSurface(HDC dc, const RECT& area) const {
     for (auto control = controls_.rbegin(); control != controls_.rend(); ++control) {
         if ((*control)->Visible())
             (*control)->Paint(dc);
+    }
+    if (focusedControl_ && focusedControl_->Visible() && focused_) {
+        RECT mark = focusedControl_->Bounds();
+        DrawFocusRect(dc, &mark);
     }
 }
 
@@ -390,6 +405,128 @@ LRESULT Form::onCtlColorListBox(WPARAM dc, LPARAM list) {
 LRESULT Form::onDestroy() {
     if (toolTip_)
         DestroyWindow(std::exchange(toolTip_, nullptr));
+    return 0;
+}
+
+bool Form::TranslateKeyboard(const MSG& message) {
+    if (message.message != WM_KEYDOWN || !message.hwnd)
+        return false;
+    HWND root = GetAncestor(message.hwnd, GA_ROOT);
+    wchar_t className[32]{};
+    GetClassNameW(root, className, 32);
+    if (std::wstring_view(className) != kFormClass)
+        return false;
+    auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(root, GWLP_USERDATA));
+    return form && form->HandleKey(static_cast<UINT>(message.wParam), message.hwnd);
+}
+
+bool Form::HandleKey(UINT key, HWND target) {
+    if (key == VK_TAB) {
+        if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0)
+            return false;
+        MoveFocus(GetKeyState(VK_SHIFT) < 0);
+        return true;
+    }
+    for (const HostedButton& hosted : buttons_) {
+        if (hosted.button->Handle() == target && (key == VK_SPACE || key == VK_RETURN))
+            return false;
+    }
+    WindowlessControl* focused = target == window_ ? focusedControl_ : nullptr;
+    if (focused && !focused->Visible())
+        focused = nullptr;
+    return OnKeyDown(key, target, focused);
+}
+
+std::vector<Form::FocusStop> Form::VisibleFocusStops() const {
+    std::vector<FocusStop> stops;
+    auto addWindow = [&](HWND child) {
+        if (!IsWindowVisible(child))
+            return;
+        RECT place{};
+        GetWindowRect(child, &place);
+        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&place), 2);
+        stops.push_back({place, child, nullptr});
+    };
+    for (const HostedButton& hosted : buttons_)
+        addWindow(hosted.button->Handle());
+    for (const auto& list : lists_)
+        addWindow(list->Handle());
+    for (WindowlessControl* control : focusStops_) {
+        if (control->Visible())
+            stops.push_back({control->Bounds(), nullptr, control});
+    }
+    std::stable_sort(stops.begin(), stops.end(), [](const FocusStop& a, const FocusStop& b) {
+        return a.place.top != b.place.top ? a.place.top < b.place.top : a.place.left < b.place.left;
+    });
+    return stops;
+}
+
+void Form::MoveFocus(bool backwards) {
+    const std::vector<FocusStop> stops = VisibleFocusStops();
+    if (stops.empty())
+        return;
+    const HWND focus = GetFocus();
+    const int count = static_cast<int>(stops.size());
+    int current = -1;
+    for (int i = 0; i < count; ++i) {
+        const bool windowHasIt = stops[i].window && stops[i].window == focus;
+        const bool controlHasIt =
+            stops[i].control && stops[i].control == focusedControl_ && focus == window_;
+        if (windowHasIt || controlHasIt)
+            current = i;
+    }
+    const int next =
+        current < 0 ? (backwards ? count - 1 : 0) : (current + (backwards ? count - 1 : 1)) % count;
+    const FocusStop& stop = stops[next];
+    if (stop.window) {
+        SetFocusedControl(nullptr);
+        SetFocus(stop.window);
+        return;
+    }
+    SetFocusedControl(stop.control);
+    if (focus != window_)
+        SetFocus(window_);
+}
+
+void Form::SetFocusedControl(WindowlessControl* control) {
+    if (focusedControl_)
+        InvalidateArea(focusedControl_->Bounds());
+    focusedControl_ = control;
+    if (focusedControl_)
+        InvalidateArea(focusedControl_->Bounds());
+}
+
+LRESULT Form::onFocusChanged(bool focused) {
+    // The focus mark of a windowless control shows only while the window itself has the focus;
+    // while the focus is leaving, the system still names this window as the focus.
+    focused_ = focused;
+    if (focusedControl_)
+        InvalidateArea(focusedControl_->Bounds());
+    return 0;
+}
+
+void Form::AcceptDroppedFiles() {
+    DragAcceptFiles(hWnd(), TRUE);
+    // The program runs elevated; without these an ordinary Explorer's drop never arrives.
+    for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA),
+                         kCopyGlobalDataMessage}) {
+        ChangeWindowMessageFilterEx(window_, message, MSGFLT_ALLOW, nullptr);
+    }
+}
+
+LRESULT Form::onDropFiles(WPARAM drop) {
+    std::vector<std::wstring> paths;
+    {
+        const DropHandle dropped(reinterpret_cast<HDROP>(drop));
+        const UINT count = DragQueryFileW(dropped.get(), 0xFFFFFFFF, nullptr, 0);
+        for (UINT i = 0; i < count; ++i) {
+            const UINT length = DragQueryFileW(dropped.get(), i, nullptr, 0);
+            std::wstring path(length + 1, L'\0');
+            path.resize(DragQueryFileW(dropped.get(), i, path.data(), length + 1));
+            paths.push_back(std::move(path));
+        }
+    }
+    OnDropFiles(paths);
     return 0;
 }
 

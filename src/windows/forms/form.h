@@ -54,6 +54,12 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     // Lets the user move the window as if its title bar had been pressed.
     void StartDrag();
 
+    // The keyboard: Tab and Shift+Tab move the focus over the window's buttons, lists and
+    // focus stops in screen order (top to bottom, left to right), and other keys go to
+    // OnKeyDown. The program's message loop offers every message before translating it; true
+    // when the message was used.
+    static bool TranslateKeyboard(const MSG& message);
+
     // For the controls: repaint part of the surface, keep a control's tooltip in step.
     void InvalidateArea(const RECT& area);
     void UpdateToolTip(const WindowlessControl& control);
@@ -70,6 +76,14 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     // The system asked the window to close (Alt+F4).
     virtual void OnCloseRequest() { Hide(); }
     virtual DWORD ExtendedStyle() const { return 0; }
+    // A key pressed while the window or one of its children has the focus, except Tab and the
+    // Space and Enter a focused button takes; `focusedControl` is the focus stop with the
+    // focus, if any. True when the key was used.
+    virtual bool OnKeyDown(UINT /*key*/, HWND /*focus*/, WindowlessControl* /*focusedControl*/) {
+        return false;
+    }
+    // Files or folders dropped on the window, once AcceptDroppedFiles was called.
+    virtual void OnDropFiles(const std::vector<std::wstring>& /*paths*/) {}
 
     Label& AddLabel(const std::wstring& name, int index, const TwipsRect& place);
     Image& AddImage(const std::wstring& name, int index, const TwipsRect& place);
@@ -88,6 +102,11 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     // A picture button with the properties `saved` for it, running `onClick` when clicked.
     Button& AddButton(const std::wstring& name, const TwipsRect& place, const PropertyBag& saved,
                       std::function<void()> onClick);
+    // A windowless control that takes the focus in turn, shown with a dotted focus mark.
+    void AddFocusStop(WindowlessControl& control) { focusStops_.push_back(&control); }
+    // Lets files be dropped on the window, from an ordinary Explorer too although the program
+    // runs elevated.
+    void AcceptDroppedFiles();
     // Tooltip for a child window (buttons, lists).
     void SetWindowToolTip(HWND child, const std::wstring& text);
 
@@ -117,12 +136,24 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     LRESULT onSetCursor(WPARAM wParam, LPARAM lParam);
     LRESULT onCtlColorListBox(WPARAM dc, LPARAM list);
     LRESULT onClose();
+    LRESULT onFocusChanged(bool focused);
+    LRESULT onDropFiles(WPARAM drop);
     LRESULT onDestroy();
 
     WindowlessControl* HitTest(POINT point) const;
     MouseArgs MakeMouseArgs(const WindowlessControl& control, WPARAM keys, POINT point) const;
     void CreateToolTipWindow();
     void PaintSurface(HDC dc, const RECT& area) const;
+
+    struct FocusStop {
+        RECT place;  // client pixels
+        HWND window;
+        WindowlessControl* control;
+    };
+    std::vector<FocusStop> VisibleFocusStops() const;
+    bool HandleKey(UINT key, HWND target);
+    void MoveFocus(bool backwards);
+    void SetFocusedControl(WindowlessControl* control);
 
     std::wstring title_;
     TwipsRect designPlace_;
@@ -139,6 +170,9 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     };
     std::vector<HostedButton> buttons_;
     WindowlessControl* pressed_ = nullptr;
+    std::vector<WindowlessControl*> focusStops_;
+    WindowlessControl* focusedControl_ = nullptr;
+    bool focused_ = false;    // the window itself has the keyboard focus
     HWND toolTip_ = nullptr;  // destroyed with the form
 };
 

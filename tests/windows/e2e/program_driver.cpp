@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <shlobj.h>
+#include <shellapi.h>
 
 #include <cwctype>
 #include <stdexcept>
@@ -199,6 +200,60 @@ void ProgramDriver::Drag(HWND window, POINT from, POINT to, bool rightButton) {
                          start.y + (end.y - start.y) * step / 10});
     }
     SendMouse(rightButton ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP);
+    Sleep(200);
+}
+
+void ProgramDriver::PressKeys(std::initializer_list<WORD> keys, bool shift) {
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD key, bool up) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    };
+    if (shift)
+        add(VK_SHIFT, false);
+    for (WORD key : keys) {
+        add(key, false);
+        add(key, true);
+    }
+    if (shift)
+        add(VK_SHIFT, true);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    Sleep(100);
+}
+
+HWND ProgramDriver::Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main_, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+HWND ProgramDriver::ChildAt(HWND window, POINT client) const {
+    return ChildWindowFromPointEx(window, client, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+}
+
+void ProgramDriver::DropFiles(HWND window, const std::vector<std::wstring>& paths) {
+    // DROPFILES, then the paths, each ended by a NUL, and a NUL after the last.
+    std::vector<BYTE> block(sizeof(DROPFILES));
+    auto* header = reinterpret_cast<DROPFILES*>(block.data());
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    for (const std::wstring& path : paths) {
+        const auto* bytes = reinterpret_cast<const BYTE*>(path.c_str());
+        block.insert(block.end(), bytes, bytes + (path.size() + 1) * sizeof(wchar_t));
+    }
+    block.insert(block.end(), sizeof(wchar_t), 0);
+    // Page-aligned memory of the program's own, which the system takes as a fixed global
+    // block. The program frees the drop when done with it; the pages go with the process.
+    void* remote =
+        VirtualAllocEx(process_.get(), nullptr, block.size(), MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, block.data(), block.size(), nullptr));
+    PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
     Sleep(200);
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,16 @@ class ProgramDriver {
     void Drag(HWND window, POINT from, POINT to, bool rightButton = false);
     // The picture button at a client point of `window`: moved onto, pressed, released.
     void ClickButton(HWND window, POINT centre);
+
+    // Real key presses: each key down and up, in order; with `shift` held around them.
+    void PressKeys(std::initializer_list<WORD> keys, bool shift = false);
+    // The window of the program that has the keyboard focus.
+    HWND Focus() const;
+    // The child window (a button or a list) at a client point of `window`.
+    HWND ChildAt(HWND window, POINT client) const;
+    // Drops `paths` on `window` as the shell does: WM_DROPFILES with the files' block in the
+    // program's own memory.
+    void DropFiles(HWND window, const std::vector<std::wstring>& paths);
 
     std::vector<std::wstring> Rows(HWND list) const;
     int SelectedRow(HWND list) const;
