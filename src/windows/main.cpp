@@ -1,19 +1,20 @@
 // Kestrave: registers and unregisters COM servers in batches.
 #include <windows.h>
 #include <commctrl.h>
-#include <ole2.h>
 
 #include "main_window.h"
 #include "options_dialog.h"
 #include "options_record.h"
 #include "program.h"
+#include "system_libraries.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Before any other DLL is loaded: they are all delay-loaded (see
+    // cmake/program_linking.cmake), so from here on every one comes from the system folder.
+    kestrave::LoadLibrariesOnlyFromSystemFolder();
     return kestrave::RunGuarded([] {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
-        // The shell's folder browser needs a single-threaded apartment on this thread.
-        OleInitialize(nullptr);
 
         kestrave::Options options;
         kestrave::MainWindow mainWindow(options);
