@@ -1,54 +1,95 @@
 #!/usr/bin/env bash
-# Screenshots of the windows under Wine, to look at them or to compare two builds:
-# screenshots.sh OUTDIR [exe]. Writes main-start.png, main-hover.png, options.png and help.png.
+# Takes the screenshots in docs/screenshots of the program running under Wine, driven with the
+# real mouse and keyboard: screenshots.sh [kestrave.exe [folder]] (default: the i686 build, and
+# docs/screenshots). Runs on its own virtual display, so the shots never show a desktop.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-out="${1:?usage: screenshots.sh OUTDIR [exe]}"
-exe="${2:-$root/build/i686/src/windows/kestrave.exe}"
+exe="${1:-$root/build/i686/src/windows/kestrave.exe}"
+out="${2:-$root/docs/screenshots}"
+[ $# -ge 1 ] || "$root/scripts/build.sh" i686 >/dev/null
 mkdir -p "$out"
-out="$(cd "$out" && pwd)"
 
-source "$root/scripts/wine-env.sh"
-# Always a display of our own, so that nothing else is on the screen.
 unset DISPLAY
-pid=""
-finish() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+source "$root/scripts/wine-env.sh"
+# Two controls to queue, in a folder of their own inside the prefix, so the shots show a
+# plain Windows path.
+work="$WINEPREFIX/drive_c/controls"
+controls='C:\controls'
+cleanup() {
   wine_env_stop
+  rm -rf "$work"
 }
-trap finish EXIT
+trap cleanup EXIT
 wine_env_start_display
 wine_env_boot
+mkdir -p "$work"
+: >"$work/a.ocx"
+: >"$work/b.OCX"
 
-# A fixed Windows folder, so the options page lists the same paths every time.
-wine cmd /c "set windir=C:\\windows&& $(winepath -w "$exe")" </dev/null >/dev/null 2>&1 &
-pid=$!
-main=""
-for _ in $(seq 100); do
-  main="$(xdotool search --name '^Kestrave v1\.0$' 2>/dev/null | head -n1 || true)"
-  [ -n "$main" ] && break
-  sleep 0.1
-done
-[ -n "$main" ] || { echo "screenshots: the main window did not appear" >&2; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$main")"
-shot() {
-  sleep "${2:-1}"
-  import -display "$DISPLAY" -window root "$out/$1.png"
+main_window() {
+  for _ in $(seq 100); do
+    local id
+    id="$(xdotool search --onlyvisible --name '^Kestrave v' 2>/dev/null | head -1 || true)"
+    if [ -n "$id" ]; then echo "$id"; return; fi
+    sleep 0.1
+  done
+  echo "screenshots: the main window did not appear" >&2
+  exit 1
 }
-click() {  # client point of the main window
-  xdotool mousemove $((X + $1 - 2)) $((Y + $2)) mousemove $((X + $1)) $((Y + $2))
-  sleep 0.2
+
+# Shoots the screen area of the main window (the dialogs open over it) into a file.
+shoot() {
+  local geometry x y w h
+  geometry="$(xdotool getwindowgeometry --shell "$main")"
+  x="$(sed -n 's/^X=//p' <<<"$geometry")"
+  y="$(sed -n 's/^Y=//p' <<<"$geometry")"
+  w="$(sed -n 's/^WIDTH=//p' <<<"$geometry")"
+  h="$(sed -n 's/^HEIGHT=//p' <<<"$geometry")"
+  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$1"
+}
+
+# Moves onto a point of a window (client pixels), lets the button see the hover, and clicks.
+click() {
+  xdotool mousemove --window "$1" "$2" "$3"
+  sleep 0.3
   xdotool click 1
+  sleep "${4:-1}"
 }
 
-xdotool mousemove 5 5
-shot main-start 2
-xdotool mousemove $((X + 271)) $((Y + 158)) mousemove $((X + 273)) $((Y + 158))
-shot main-hover
-click 273 387   # 帮助
-xdotool mousemove 5 5
-shot help
-click 272 358   # 设置
-xdotool mousemove 5 5
-shot options
-echo "screenshots in $out"
+wine "$exe" </dev/null >/dev/null 2>&1 &
+main="$(main_window)"
+sleep 1.5
+xdotool mousemove 0 0
+sleep 0.5
+shoot "$out/main-start.png"
+
+# Options: 设 置, then the dialog alone; its close button ends it.
+click "$main" 273 358
+dialog="$(xdotool search --onlyvisible --name '' 2>/dev/null | while read -r id; do
+  geometry="$(xdotool getwindowgeometry --shell "$id")"
+  if grep -qx 'WIDTH=248' <<<"$geometry" && grep -qx 'HEIGHT=305' <<<"$geometry"; then echo "$id"; fi
+done | tail -1)"
+xdotool mousemove 0 0
+sleep 0.5
+import -display "$DISPLAY" -window "$dialog" "$out/options.png"
+click "$dialog" 234 15
+
+# Help over the main window: 帮 助, shot with the pointer away, closed again.
+click "$main" 273 386
+xdotool mousemove 0 0
+sleep 0.5
+shoot "$out/help-over-main.png"
+click "$dialog" 234 15
+
+# A filled queue: 添 加 twice through the real file-open dialog, the last row selected.
+for name in a.ocx b.OCX; do
+  click "$main" 273 258 2
+  xdotool type --delay 20 "$controls\\$name"
+  xdotool key Return
+  sleep 1
+done
+click "$main" 100 201
+xdotool mousemove 0 0
+sleep 0.5
+shoot "$out/main-queue.png"
+echo "screenshots: $out"

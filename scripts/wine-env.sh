@@ -41,6 +41,18 @@ wine_env_boot() {
   wine wineboot </dev/null >/dev/null 2>&1
   # Without a window manager Wine waits ~2 s for every dialog unless its windows are unmanaged.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+  wine_env_fonts
+}
+
+wine_env_fonts() {
+  # The program asks for 宋体 as Windows has it. Left alone, Wine substitutes WenQuanYi Zen Hei,
+  # which drops strokes at 12-14 px and has taller lines; its bitmap-hinted Sharp face
+  # (fonts-wqy-zenhei) is legible at those sizes.
+  local face
+  for face in 宋体 SimSun; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ \
+      /d 'WenQuanYi Zen Hei Sharp' /f </dev/null >/dev/null 2>&1
+  done
 }
 
 wine_env_keepalive() {

@@ -112,11 +112,23 @@ void DrawCaption(ButtonSurface& surface, const std::wstring& caption) {
 
 }  // namespace
 
+// OleTranslateColor's rules without a palette. Kept here so the first paint does not load OLE
+// for them.
 long ToRgb(ColorValue color) {
-    COLORREF rgb = 0;
-    if (OleTranslateColor(color, nullptr, &rgb) != S_OK)
-        return -1;
-    return static_cast<long>(rgb);
+    switch (color >> 24) {
+        case 0x00:  // RGB
+        case 0x01:  // palette index, kept as it is without a palette
+        case 0x02:  // palette-relative RGB
+            return static_cast<long>(color);
+        case 0x80: {  // system colour
+            const int index = static_cast<int>(color & 0xFF);
+            if (index > COLOR_MENUBAR)
+                return -1;
+            return static_cast<long>(GetSysColor(index));
+        }
+        default:
+            return -1;
+    }
 }
 
 ColorValue BlendColor(ColorValue colorA, ColorValue colorB, long weightA) {

@@ -1,6 +1,7 @@
 #include "add_commands.h"
 
 #include <commdlg.h>
+#include <ole2.h>
 #include <shlobj.h>
 
 #include <stdexcept>
@@ -97,6 +98,11 @@ std::wstring JoinFolderAndName(const std::wstring& folder, const std::wstring& n
 }
 
 std::wstring BrowseForServerFolder(HWND owner) {
+    // The folder browser needs a single-threaded apartment on this thread. It is entered on
+    // the first use rather than at start, which would load OLE before anything needs it; the
+    // thread stays in it for the rest of the run.
+    static const HRESULT apartment = OleInitialize(nullptr);
+    (void)apartment;
     BROWSEINFOW info{};
     info.hwndOwner = owner;
     info.lpszTitle = kFolderPrompt;

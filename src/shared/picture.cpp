@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "packed_bitmap.h"
 #include "screen.h"
 
 namespace kestrave {
@@ -16,8 +17,10 @@ Picture::Picture(BitmapHandle bitmap, std::wstring name)
 }
 
 std::shared_ptr<const Picture> Picture::FromResource(HINSTANCE module, const std::wstring& name) {
-    BitmapHandle bitmap(static_cast<HBITMAP>(
-        LoadImageW(module, name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    BitmapHandle bitmap = LoadPackedBitmap(module, name);
+    if (!bitmap)
+        bitmap.reset(static_cast<HBITMAP>(
+            LoadImageW(module, name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     if (!bitmap)
         return nullptr;
     return std::make_shared<const Picture>(std::move(bitmap), name);

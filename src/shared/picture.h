@@ -12,7 +12,8 @@ namespace kestrave {
 
 class Picture {
   public:
-    // The bitmap resource `name` of `module` (a 24-bit BMP), or null when it cannot be loaded.
+    // The bitmap resource `name` of `module`, packed (see packed_bitmap.h) or a plain BITMAP,
+    // or null when it cannot be loaded.
     static std::shared_ptr<const Picture> FromResource(HINSTANCE module, const std::wstring& name);
     // Takes ownership of `bitmap`; `name` is how saved properties refer to the picture.
     static std::shared_ptr<const Picture> FromBitmap(BitmapHandle bitmap, std::wstring name = {});

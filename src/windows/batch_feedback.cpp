@@ -82,7 +82,7 @@ struct MessageTextMeasure::Drawing {
     MemoryDc dc;
 };
 
-MessageTextMeasure::MessageTextMeasure(HWND near) : drawing_(std::make_unique<Drawing>()) {
+MessageTextMeasure::MessageTextMeasure(HWND window) : drawing_(std::make_unique<Drawing>()) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
@@ -94,11 +94,12 @@ MessageTextMeasure::MessageTextMeasure(HWND near) : drawing_(std::make_unique<Dr
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (GetMonitorInfoW(MonitorFromWindow(near, MONITOR_DEFAULTTOPRIMARY), &monitor))
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor))
         area = monitor.rcWork;
     maxWidth_ = (area.right - area.left) - kMessageBoxChrome;
 }
 
+MessageTextMeasure::MessageTextMeasure() = default;
 MessageTextMeasure::~MessageTextMeasure() = default;
 MessageTextMeasure::MessageTextMeasure(MessageTextMeasure&& other) noexcept = default;
 MessageTextMeasure& MessageTextMeasure::operator=(MessageTextMeasure&& other) noexcept = default;

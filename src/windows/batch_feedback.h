@@ -48,8 +48,8 @@ class TaskbarProgress {
 // than the work area of the screen the window is on leaves for the box's text.
 class MessageTextMeasure {
   public:
-    MessageTextMeasure() = default;
-    explicit MessageTextMeasure(HWND near);
+    MessageTextMeasure();
+    explicit MessageTextMeasure(HWND window);
     ~MessageTextMeasure();
     MessageTextMeasure(MessageTextMeasure&& other) noexcept;
     MessageTextMeasure& operator=(MessageTextMeasure&& other) noexcept;

@@ -1,44 +1,29 @@
 // Kestrave: registers and unregisters COM servers in batches.
 #include <windows.h>
 #include <commctrl.h>
-#include <ole2.h>
 
 #include "fatal_error.h"
 #include "host_main.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "options_record.h"
-
-namespace {
-
-// The shell's folder browser needs a single-threaded apartment on this thread; it is left when
-// the program ends.
-class OleApartment {
-  public:
-    OleApartment() : entered_(SUCCEEDED(OleInitialize(nullptr))) {}
-    ~OleApartment() {
-        if (entered_)
-            OleUninitialize();
-    }
-    OleApartment(const OleApartment&) = delete;
-    OleApartment& operator=(const OleApartment&) = delete;
-
-  private:
-    bool entered_;
-};
-
-}  // namespace
+#include "program.h"
+#include "system_libraries.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // Started by the program itself to load servers away from its own process.
+    // Started by the program itself to load servers away from its own process. A host keeps
+    // the usual search for the libraries servers load by name, as the system's own
+    // registration tool does: it sits in a folder of its own, which nobody else can change.
     HANDLE hostPipe = nullptr;
     if (kestrave::IsRegistrationHostCommandLine(GetCommandLineW(), hostPipe))
         return kestrave::RunRegistrationHost(hostPipe);
 
+    // Before any other DLL is loaded: they are all delay-loaded (see
+    // cmake/program_linking.cmake), so from here on every one comes from the system folder.
+    kestrave::LoadLibrariesOnlyFromSystemFolder();
     return kestrave::RunGuarded([] {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
-        const OleApartment apartment;
 
         kestrave::Options options;
         kestrave::MainWindow mainWindow(options);

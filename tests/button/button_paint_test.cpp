@@ -1,8 +1,10 @@
 // The painters, pixel by pixel, on a memory surface and on a real button's surface.
 #include <gtest/gtest.h>
+#include <olectl.h>
 
 #include <algorithm>
 #include <climits>
+#include <ios>
 #include <stdexcept>
 #include <vector>
 
@@ -58,6 +60,22 @@ TEST(ToRgb, TranslatesSystemColoursAndReportsWhatItCannot) {
     EXPECT_EQ(ToRgb(kButtonTextColor), static_cast<long>(GetSysColor(COLOR_BTNTEXT)));
     EXPECT_EQ(ToRgb(kButtonFaceColor), static_cast<long>(GetSysColor(COLOR_BTNFACE)));
     EXPECT_EQ(ToRgb(0x7F000000), -1);
+}
+
+// The program translates colours itself rather than load OLE for it; the system's own
+// translation is the reference, across every kind of colour and the edges of each.
+TEST(ToRgb, AgreesWithTheSystem) {
+    std::vector<ColorValue> colours{0x00000000, 0x00FFFFFF, 0x00123456, 0x01000005, 0x0100FFFF,
+                                    0x02123456, 0x03000000, 0x7F000000, 0x80000100, 0x8000FF05,
+                                    0x81000000, 0xFF000000, 0xFFFFFFFF};
+    for (ColorValue index = 0; index <= 0x20; ++index)
+        colours.push_back(0x80000000 | index);
+    for (ColorValue colour : colours) {
+        COLORREF system = 0;
+        const long expected =
+            OleTranslateColor(colour, nullptr, &system) == S_OK ? static_cast<long>(system) : -1;
+        EXPECT_EQ(ToRgb(colour), expected) << std::hex << colour;
+    }
 }
 
 TEST(FlatFace, HasTheBackColourInsideAOnePixelBorder) {
