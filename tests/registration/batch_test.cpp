@@ -265,15 +265,19 @@ TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
         EXPECT_EQ(PathBlock(kAbsentCopiesTitle, paths),
                   std::wstring(kAbsentCopiesTitle) + L"\r\n" + pathLines + dots);
 
+        // A cut list hands the complete report over, and the message ends saying so.
+        const std::wstring onClipboard = count > 12 ? L"\r\n\r\n完整报告已复制到剪贴板" : L"";
         UnregisterSummary unregistered;
         unregistered.failures = listed;
         unregistered.failedFilesWereToBeDeleted = true;
-        EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
-                  L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots +
-                      L"\r\n这些文件没有删除.");
+        unregistered.reportLines = {L"one", L"two"};
+        const ClosingMessage withNote = UnregisterClosingMessage(unregistered);
+        EXPECT_EQ(withNote.text, L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines +
+                                     dots + L"\r\n这些文件没有删除." + onClipboard);
+        EXPECT_EQ(withNote.completeReport, count > 12 ? L"one\r\ntwo\r\n" : L"");
         unregistered.failedFilesWereToBeDeleted = false;
         EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
-                  L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots);
+                  L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots + onClipboard);
     }
     ClosingMessage allDone = UnregisterClosingMessage({});
     EXPECT_EQ(allDone.text, kAllUnregistered);
@@ -317,7 +321,124 @@ TEST(BatchReport, NamesEachReasonWithTheSystemsText) {
               L"无法删除: " + SystemErrorText(ERROR_SHARING_VIOLATION));
 }
 
+TEST(BatchReport, ShortensLongPathsInTheirMiddleToFit) {
+    // Ten pixels a character.
+    const TextWidth width = [](const std::wstring& text) {
+        return static_cast<int>(text.size()) * 10;
+    };
+    const std::wstring path = L"C:\\很长的\\second\\third\\fourth\\name.ocx";  // 35 characters
+    struct Case {
+        int maxWidth;
+        std::wstring rest;
+        std::wstring shown;
+    } cases[] = {
+        {350, L"", path},
+        {340, L"", L"C:\\很长的\\...\\third\\fourth\\name.ocx"},
+        {300, L"", L"C:\\很长的\\...\\fourth\\name.ocx"},
+        {230, L"", L"C:\\很长的\\...\\name.ocx"},
+        {185, L"", L"C:\\...\\name.ocx"},
+        {130, L"", L"C:\\...\\n...cx"},
+        {300, L" (reason)", L"C:\\很长的\\...\\name.ocx"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.maxWidth);
+        EXPECT_EQ(ShortenPathToFit(path, c.rest, c.maxWidth, width), c.shown);
+    }
+}
+
+// The closing message with the window's help: fitted paths, the complete report on the
+// clipboard when a list was cut, and a stopped run that says how far it got.
+class FeedbackHost : public BatchHost {
+  public:
+    void SetMousePointer(int) override {}
+    void HideMainWindow() override {}
+    void ShowMainWindow() override {}
+    int ShowMessage(const std::wstring& text, int style, const std::wstring&) override {
+        shown = text;
+        shownStyle = style;
+        return IDOK;
+    }
+    void ShowProgress(int number, int total, bool unregister) override {
+        progress.push_back(std::to_wstring(number) + L"/" + std::to_wstring(total) +
+                           (unregister ? L" un" : L""));
+    }
+    bool StopWanted() override { return stopAtFile != 0 && progress.size() >= stopAtFile; }
+    std::wstring FitPath(const std::wstring& path, const std::wstring&) override {
+        return L"[" + path + L"]";
+    }
+    bool PutOnClipboard(const std::wstring& text) override {
+        clipboard = text;
+        return clipboardWorks;
+    }
+
+    std::wstring shown;
+    int shownStyle = 0;
+    std::vector<std::wstring> progress;
+    size_t stopAtFile = 0;
+    std::wstring clipboard;
+    bool clipboardWorks = true;
+};
+
 // ---- The commands, run for real ----
+
+TEST_F(BatchTest, ACutReportGoesToTheClipboardWholeAndTheMessageSaysSo) {
+    for (bool clipboardWorks : {true, false}) {
+        SCOPED_TRACE(clipboardWorks);
+        NoQueueDisplay display;
+        ServerList list(display);
+        FakeOptions options;
+        FeedbackHost host;
+        host.clipboardWorks = clipboardWorks;
+        std::vector<std::wstring> gone;
+        for (int i = 0; i < 13; ++i)
+            gone.push_back(QueueMissing(list, L"batch_cut_" + std::to_wstring(i) + L".ocx"));
+        Queue(list, L"good_server.dll", L"batch_cut_good.ocx");
+
+        RegisterAll(list, options, host, hosts_);
+
+        EXPECT_EQ(host.shown.rfind(L"注意:有以下13个控件注册不了,其他控件注册完毕!\r\n\r\n[" +
+                                       gone.front() + L"]\r\n",
+                                   0),
+                  0u)
+            << "listed paths are fitted";
+        const std::wstring note = L"\r\n\r\n完整报告已复制到剪贴板";
+        EXPECT_EQ(host.shown.size() >= note.size() &&
+                      host.shown.compare(host.shown.size() - note.size(), note.size(), note) == 0,
+                  clipboardWorks);
+        for (const std::wstring& path : gone)
+            EXPECT_NE(host.clipboard.find(path + L"\t注册失败: 控件原文件丢失\r\n"),
+                      std::wstring::npos);
+        EXPECT_NE(host.clipboard.find(Source(L"batch_cut_good.ocx") + L"\t已注册\r\n"),
+                  std::wstring::npos);
+        EXPECT_EQ(host.progress.back(), L"0/0") << "the progress is taken down at the end";
+    }
+}
+
+TEST_F(BatchTest, AStoppedBatchEndsAfterTheFileInHandAndSaysHowFarItGot) {
+    Scene scene;
+    FeedbackHost host;
+    host.stopAtFile = 1;  // asked while the first file is in hand
+    Queue(scene.list, L"good_server.dll", L"batch_stop_a.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_stop_b.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_stop_c.ocx");
+
+    RegisterAll(scene.list, scene.options, host, hosts_);
+
+    EXPECT_EQ(host.shown, L"已停止: 已处理 1/3 个控件");
+    EXPECT_EQ(host.shownStyle, kStyleExclamation);
+    EXPECT_EQ(host.progress, (std::vector<std::wstring>{L"1/3", L"0/0"}));
+    EXPECT_TRUE(IsRegistered(L"batch_stop_a.ocx"));
+    EXPECT_FALSE(FileExists(SystemCopy(L"batch_stop_b.ocx")));
+
+    FeedbackHost unregistering;
+    unregistering.stopAtFile = 2;
+    UnregisterAll(scene.list, scene.options, unregistering, hosts_);
+    EXPECT_EQ(unregistering.shown,
+              L"已停止: 已处理 2/3 个控件\r\n\r\n以下控件不在系统文件夹中,没有卸载:\r\n[" +
+                  SystemCopy(L"batch_stop_b.ocx") + L"]\r\n");
+    EXPECT_EQ(unregistering.progress, (std::vector<std::wstring>{L"1/3 un", L"2/3 un", L"0/0"}));
+    EXPECT_FALSE(IsRegistered(L"batch_stop_a.ocx"));
+}
 
 TEST_F(BatchTest, AnEmptyQueueDoesNothingAtAll) {
     Scene scene;

@@ -1,0 +1,111 @@
+// Batches of many files through the real program: a big folder queued at once, a window that
+// stays alive and shows its progress, a batch stopped with Esc, and a report that fits.
+#include <gtest/gtest.h>
+
+#include "window_fixture.h"
+
+namespace kestrave::testing {
+namespace {
+
+using BatchFeedbackEndToEnd = MainWindowEndToEnd;
+
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr))
+        return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+TEST_F(BatchFeedbackEndToEnd, QueuesAFolderOfTenThousandFiles) {
+    const std::wstring folder = sources_ / L"many";
+    MakeFolder(folder);
+    for (int i = 0; i < 10000; ++i) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\c%05d.ocx", i);
+        FileHandle file(CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    program_->DropFiles(Main(), {folder});
+    // Generous: the program fills the list in well under a second, a row-by-row repaint took
+    // half a minute.
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Count() == L"10000"; }, 20000));
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 10000u);
+    EXPECT_EQ(rows.front(), L"c00000.ocx");
+    EXPECT_EQ(rows.back(), L"c09999.ocx");
+}
+
+// A slow server holds the batch for its ten seconds: meanwhile the window answers, shows the
+// progress in its caption, ignores 清空, and Esc stops the batch once that file is done.
+TEST_F(BatchFeedbackEndToEnd, StaysAliveShowsProgressAndStopsOnEscBetweenFiles) {
+    const std::wstring slow = sources_ / L"slow.ocx";
+    CopyOrFail(TestServerPath(L"slow_server.dll"), slow);
+    program_->DropFiles(Main(), {slow, sources_ / L"ocx\\a.ocx"});
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 2; }));
+
+    program_->ClickButton(Main(), kRegister);
+    ASSERT_TRUE(ProgramDriver::WaitFor(
+        [&] { return program_->ControlText(Main(), kCaption) == L"正在注册 1/2"; }));
+    DWORD_PTR ignored = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored))
+        << "the window answers during the batch";
+    program_->ClickButton(Main(), kClear);
+    Sleep(300);
+    EXPECT_EQ(Rows().size(), 2u) << "清空 does nothing while the batch runs";
+    SetForegroundWindow(Main());
+    program_->PressKeys({VK_ESCAPE});
+
+    const std::wstring message = ClosingMessage();
+    EXPECT_EQ(message.rfind(L"已停止: 已处理 1/2 个控件\r\n\r\n", 0), 0u)
+        << "text: " << message.size();
+    EXPECT_NE(message.find(slow + L" (超过10秒未完成,已终止)"), std::wstring::npos);
+    EXPECT_FALSE(FileExists(windir_ / L"System32\\a.ocx"))
+        << "the file after the stop is untouched";
+    EXPECT_EQ(program_->ControlText(Main(), kCaption), L"Kestrave v1.0");
+    EXPECT_EQ(Rows().size(), 2u);
+}
+
+// Thirty files that fail, with long paths: the box stays within the screen and the clipboard
+// gets the complete report.
+TEST_F(BatchFeedbackEndToEnd, ALongReportFitsTheScreenAndGoesToTheClipboardWhole) {
+    std::wstring folder = sources_.Path();
+    for (int depth = 0; depth < 3; ++depth) {
+        folder += L"\\a-rather-long-folder-name-for-old-controls-" + std::to_wstring(depth);
+        MakeFolder(folder);
+    }
+    for (int i = 0; i < 30; ++i) {
+        WriteTextFile(folder + L"\\broken-control-number-" + std::to_wstring(i) + L".ocx",
+                      "not a library");
+    }
+    program_->DropFiles(Main(), {folder});
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Count() == L"30"; }));
+
+    program_->ClickButton(Main(), kRegister);
+    OpenedDialog box = program_->WaitForDialog(kTitle, 30000);
+    ASSERT_TRUE(box);
+    RECT workArea{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    RECT boxRect = program_->WindowRect(box.window);
+    EXPECT_LE(boxRect.right - boxRect.left, workArea.right - workArea.left);
+    EXPECT_NE(box.text.find(L"\\...\\"), std::wstring::npos) << "long paths are shortened";
+    EXPECT_EQ(box.text.substr(box.text.size() - 11), L"完整报告已复制到剪贴板");
+
+    const std::wstring report = ClipboardText();
+    for (int i = 0; i < 30; ++i) {
+        const std::wstring path =
+            folder + L"\\broken-control-number-" + std::to_wstring(i) + L".ocx";
+        EXPECT_NE(report.find(path + L"\t注册失败: 不是有效的控件文件\r\n"), std::wstring::npos)
+            << i;
+    }
+    program_->Press(box, IDOK);
+}
+
+}  // namespace
+}  // namespace kestrave::testing
