@@ -217,12 +217,16 @@ void MainWindow::PumpDuringBatch() {
 }
 
 void MainWindow::ShowProgress(int number, int total, bool unregister) {
+    // The window's own title follows the caption, so the taskbar button names the progress too.
     if (number <= 0) {
         myCaption_->SetCaption(kMainTitle);
+        SetWindowTextW(hWnd(), kMainTitle);
         taskbar_.Clear(hWnd());
         return;
     }
-    myCaption_->SetCaption(ProgressCaption(number, total, unregister));
+    const std::wstring caption = ProgressCaption(number, total, unregister);
+    myCaption_->SetCaption(caption);
+    SetWindowTextW(hWnd(), caption.c_str());
     taskbar_.Show(hWnd(), number - 1, total);
     UpdateWindow(hWnd());
 }

@@ -21,9 +21,11 @@ std::wstring ClassOf(HWND window) {
 }
 
 std::wstring TextOf(HWND window) {
-    wchar_t text[1024]{};
-    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 2000,
-                        nullptr);
+    // Long enough for a closing message that lists a dozen long paths.
+    std::wstring text(8192, L'\0');
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_BLOCK, 2000, nullptr);
+    text.resize(wcslen(text.c_str()));
     return text;
 }
 
