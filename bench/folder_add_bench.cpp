@@ -39,12 +39,15 @@ void Pump() {
     }
 }
 
+// The memory the program has committed. Wine leaves PrivateUsage at zero, so the larger of it
+// and the page-file usage (the same figure on Windows) is taken.
 double PrivateMegabytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                          sizeof counters);
-    return static_cast<double>(counters.PrivateUsage) / (1024.0 * 1024.0);
+    const SIZE_T committed = std::max(counters.PrivateUsage, counters.PagefileUsage);
+    return static_cast<double>(committed) / (1024.0 * 1024.0);
 }
 
 // The floor: the system's listing straight into a list box with its redraw off.

@@ -54,7 +54,9 @@ bool ReadChunk(HANDLE file, std::vector<char>& buffer, DWORD& read) {
 
 }  // namespace
 
-std::wstring NameOf(const std::wstring& path) { return SplitPath(path).name; }
+std::wstring NameOf(const std::wstring& path) {
+    return SplitPath(path).name;
+}
 
 FileKinship CompareFiles(const std::wstring& a, const std::wstring& b) {
     FileHandle fileA = OpenForReading(a);
@@ -88,16 +90,21 @@ FileKinship CompareFiles(const std::wstring& a, const std::wstring& b) {
 
 RegisterStepResult PrepareSystemCopy(const std::wstring& source, const std::wstring& systemCopy) {
     RegisterStepResult step;
-    if (!FindFileName(systemCopy).empty()) {
+    // The copy refuses to replace a file, so it doubles as the lookup: Wine scans the whole
+    // folder for every name it cannot find at once, and a system folder holds thousands.
+    if (CopyFileW(source.c_str(), systemCopy.c_str(), TRUE)) {
+        step.copied = true;
+        return step;
+    }
+    const DWORD error = GetLastError();
+    const bool inTheWay = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    // A plain file of that name is registered as it is; a hidden or system one, which the lookup
+    // does not see, belongs to somebody else.
+    if (inTheWay && !FindFileName(systemCopy).empty()) {
         step.existing = CompareFiles(source, systemCopy);
         return step;
     }
-    if (!CopyFileW(source.c_str(), systemCopy.c_str(), TRUE)) {
-        DWORD error = GetLastError();
-        step.failure = CopyFailureReason(error, NameOf(systemCopy));
-        return step;
-    }
-    step.copied = true;
+    step.failure = CopyFailureReason(error, NameOf(systemCopy));
     return step;
 }
 

@@ -1,5 +1,7 @@
 #include "host_main.h"
 
+#include <objbase.h>
+
 #include <cwchar>
 #include <set>
 #include <string>
@@ -137,10 +139,17 @@ bool IsRegistrationHostCommandLine(const wchar_t* commandLine, HANDLE& pipe) {
 int RunRegistrationHost(HANDLE pipe) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnFault);
+    // Holding the runtime in this thread's multi-threaded apartment keeps it loaded between two
+    // servers, so that each server's thread enters its own apartment quickly. The first
+    // single-threaded apartment, a server's, is still the process's main one.
+    const HRESULT runtime = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     NoteOwnThreads();
     PrepareServerThread();
     Host host(pipe);
-    return host.Serve();
+    const int exitCode = host.Serve();
+    if (SUCCEEDED(runtime))
+        CoUninitialize();
+    return exitCode;
 }
 
 }  // namespace kestrave
