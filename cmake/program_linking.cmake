@@ -41,6 +41,11 @@ function(kestrave_make_delay_imports folder)
       if(NOT "${thunks}" MATCHES " T ${symbol}(;|$)")
         continue()
       endif()
+      # Interface and class ids are data, whatever the import library says of them; uuid.lib
+      # has them too.
+      if("${symbol}" MATCHES "^_?(IID|CLSID|LIBID|DIID|GUID)_")
+        continue()
+      endif()
       if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         string(REGEX REPLACE "^_" "" symbol "${symbol}")
         string(REGEX REPLACE "^(.+)@[0-9]+$" "\\0 == \\1" symbol "${symbol}")

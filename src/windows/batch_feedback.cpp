@@ -8,6 +8,13 @@
 namespace kestrave {
 namespace {
 
+// The taskbar's object and interface, named here rather than taken from uuid.lib, which brings
+// every id of the system along (and clashes with the accessibility library's own).
+constexpr CLSID kTaskbarListClass = {
+    0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
+constexpr IID kTaskbarList3Interface = {
+    0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
+
 // What a message box puts around its text: the icon, the margins and the frame. A little more
 // than Windows uses, so that the box stays inside the work area.
 constexpr int kMessageBoxChrome = 160;
