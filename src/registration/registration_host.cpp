@@ -8,6 +8,7 @@
 #include "environment.h"
 #include "host_channel.h"
 #include "host_main.h"
+#include "packed_bitmap.h"
 #include "system_error.h"
 
 namespace kestrave {
@@ -17,6 +18,7 @@ namespace {
 constexpr DWORD kHostStopWaitMs = 3000;
 
 constexpr wchar_t kHost64Resource[] = L"REGISTRATION_HOST_X64";
+constexpr wchar_t kPackedProgramType[] = L"PACKED_EXE";
 
 int Slot(ImageKind kind) {
     return kind == ImageKind::X64 ? 1 : 0;
@@ -164,17 +166,22 @@ std::wstring ProgramHostImages::ImageFor(ImageKind kind, std::wstring& whyNot) {
         whyNot = k64BitOn32BitWindowsReason;
         return {};
     }
-    HRSRC found = FindResourceW(nullptr, kHost64Resource, MAKEINTRESOURCEW(10));  // RT_RCDATA
+    // Carried packed, like the pictures: it is a third of the program's size unpacked.
+    HRSRC found = FindResourceW(nullptr, kHost64Resource, kPackedProgramType);
     HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (!bytes) {
+    const void* packed = loaded ? LockResource(loaded) : nullptr;
+    const std::vector<UCHAR> bytes =
+        packed ? UnpackBytes(packed, SizeofResource(nullptr, found)) : std::vector<UCHAR>();
+    if (bytes.empty()) {
         whyNot = HostNotStartedReason(ERROR_RESOURCE_NAME_NOT_FOUND);
         return {};
     }
-    const DWORD size = SizeofResource(nullptr, found);
     image = Place(
         L"kestrave-host64.exe",
-        [&](const std::wstring& path) { return WriteWholeFile(path, bytes, size); }, whyNot);
+        [&](const std::wstring& path) {
+            return WriteWholeFile(path, bytes.data(), static_cast<DWORD>(bytes.size()));
+        },
+        whyNot);
     return image;
 }
 

@@ -32,21 +32,28 @@ DWORD ColourTableEntries(const BITMAPINFOHEADER& header) {
 
 }  // namespace
 
-BitmapHandle UnpackBitmap(const void* packed, DWORD size) {
+std::vector<UCHAR> UnpackBytes(const void* packed, DWORD size) {
     const DecompressBuffer decompress = SystemDecompressor();
     std::uint32_t unpackedSize = 0;
     if (!decompress || size <= sizeof unpackedSize)
         return {};
     std::memcpy(&unpackedSize, packed, sizeof unpackedSize);
-    if (unpackedSize < sizeof(BITMAPINFOHEADER) || unpackedSize > kLargestUnpacked)
+    if (unpackedSize == 0 || unpackedSize > kLargestUnpacked)
         return {};
-
-    std::vector<UCHAR> dib(unpackedSize);
+    std::vector<UCHAR> bytes(unpackedSize);
     auto* source = const_cast<PUCHAR>(static_cast<const UCHAR*>(packed) + sizeof unpackedSize);
     ULONG produced = 0;
-    if (decompress(kFormatLznt1, dib.data(), unpackedSize, source, size - sizeof unpackedSize,
+    if (decompress(kFormatLznt1, bytes.data(), unpackedSize, source, size - sizeof unpackedSize,
                    &produced) != 0 ||
         produced != unpackedSize)
+        return {};
+    return bytes;
+}
+
+BitmapHandle UnpackBitmap(const void* packed, DWORD size) {
+    const std::vector<UCHAR> dib = UnpackBytes(packed, size);
+    const std::uint32_t unpackedSize = static_cast<std::uint32_t>(dib.size());
+    if (unpackedSize < sizeof(BITMAPINFOHEADER))
         return {};
 
     BITMAPINFOHEADER header;

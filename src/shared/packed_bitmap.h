@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "handles.h"
 
@@ -20,5 +21,9 @@ BitmapHandle LoadPackedBitmap(HINSTANCE module, const std::wstring& name);
 
 // The same from the packed bytes themselves.
 BitmapHandle UnpackBitmap(const void* packed, DWORD size);
+
+// Any packed resource's bytes (the same length-and-LZNT1 form): empty when they do not unpack
+// whole.
+std::vector<UCHAR> UnpackBytes(const void* packed, DWORD size);
 
 }  // namespace kestrave

@@ -145,4 +145,26 @@ TEST_F(MainWindowEndToEnd, CloseEndsTheProgramAtOnceWithFilesQueued) {
 }
 
 }  // namespace
+// The 32-bit program registers a 64-bit server through the 64-bit host it carries: the keys go
+// into the 64-bit registry view.
+TEST_F(MainWindowEndToEnd, RegistersA64BitServerThroughTheHostItCarries) {
+    const std::wstring server64 = TestServerPath(L"good_server64.dll");
+    if (!FileExists(server64))
+        GTEST_SKIP() << "no 64-bit test server in this build";
+    const std::wstring source = sources_ / L"wide.ocx";
+    CopyOrFail(server64, source);
+    program_->DropFiles(Main(), {source});
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 1; }));
+
+    program_->ClickButton(Main(), kRegister);
+    EXPECT_EQ(ClosingMessage(), L"所有控件已经注册完毕!");
+    HKEY key = nullptr;
+    const std::wstring server = TestServerClsidKey(L"wide.ocx") + L"\\InprocServer32";
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    RegDeleteKeyExW(HKEY_CLASSES_ROOT, server.c_str(), KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExW(HKEY_CLASSES_ROOT, TestServerClsidKey(L"wide.ocx").c_str(), KEY_WOW64_64KEY, 0);
+}
+
 }  // namespace kestrave::testing
