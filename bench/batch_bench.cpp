@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "batch.h"
+#include "bench_clock.h"
 #include "file_lookup.h"
 #include "no_queue_display.h"
 #include "program_folder.h"
@@ -58,17 +59,6 @@ class BenchOptions : public OptionsSource {
     bool IsOn(OptionFlag flag) override { return flag == OptionFlag::WarnMissingSource; }
     std::wstring TargetSubfolder() override { return kSystem32Subfolder; }
 };
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // One way of registering: its own sources, its own system folder and its own server names, so
 // that no way finds the work of another already done.

@@ -13,23 +13,13 @@
 #include <vector>
 
 #include "add_commands.h"
+#include "bench_clock.h"
 #include "main_window.h"
 #include "options_record.h"
 #include "test_folder.h"
 
 namespace kestrave {
 namespace {
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 void Pump() {
     MSG message;

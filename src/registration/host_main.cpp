@@ -142,14 +142,12 @@ int RunRegistrationHost(HANDLE pipe) {
     // Holding the runtime in this thread's multi-threaded apartment keeps it loaded between two
     // servers, so that each server's thread enters its own apartment quickly. The first
     // single-threaded apartment, a server's, is still the process's main one.
-    const HRESULT runtime = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     NoteOwnThreads();
     PrepareServerThread();
     Host host(pipe);
-    const int exitCode = host.Serve();
-    if (SUCCEEDED(runtime))
-        CoUninitialize();
-    return exitCode;
+    // Serve ends the process itself, runtime and all.
+    return host.Serve();
 }
 
 }  // namespace kestrave

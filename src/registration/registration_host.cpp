@@ -257,7 +257,7 @@ class HostSession::Process {
 
     HANDLE ProcessHandle() const { return process_.get(); }
 
-    bool Send(const HostMessage& message, const HostWait& wait) {
+    bool Send(const HostMessage& message, const HostWait& wait, DWORD limitMs = kFileStepLimitMs) {
         const std::string bytes = EncodeHostMessage(message);
         OVERLAPPED overlapped{};
         overlapped.hEvent = event_.get();
@@ -269,7 +269,7 @@ class HostSession::Process {
         if (GetLastError() != ERROR_IO_PENDING)
             return false;
         const HANDLE signals[] = {event_.get(), process_.get()};
-        if (wait(2, signals, kFileStepLimitMs) != WAIT_OBJECT_0) {
+        if (wait(2, signals, limitMs) != WAIT_OBJECT_0) {
             CancelIo(pipe_.get());
             GetOverlappedResult(pipe_.get(), &overlapped, &done, TRUE);
             return false;
@@ -316,19 +316,7 @@ class HostSession::Process {
     }
 
     void Stop() {
-        const HostMessage quit{L"quit"};
-        const std::string bytes = EncodeHostMessage(quit);
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event_.get();
-        ResetEvent(event_.get());
-        DWORD done = 0;
-        if (!WriteFile(pipe_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done,
-                       &overlapped) &&
-            GetLastError() == ERROR_IO_PENDING) {
-            if (WaitForSingleObject(event_.get(), kHostStopWaitMs) != WAIT_OBJECT_0)
-                CancelIo(pipe_.get());
-            GetOverlappedResult(pipe_.get(), &overlapped, &done, TRUE);
-        }
+        Send({L"quit"}, DefaultWait, kHostStopWaitMs);
         if (WaitForSingleObject(process_.get(), kHostStopWaitMs) != WAIT_OBJECT_0)
             Kill();
     }
