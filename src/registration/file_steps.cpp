@@ -100,7 +100,7 @@ RegisterStepResult PrepareSystemCopy(const std::wstring& source, const std::wstr
     const bool inTheWay = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
     // A plain file of that name is registered as it is; a hidden or system one, which the lookup
     // does not see, belongs to somebody else.
-    if (inTheWay && !FindFileName(systemCopy).empty()) {
+    if (inTheWay && IsPlainFile(systemCopy)) {
         step.existing = CompareFiles(source, systemCopy);
         return step;
     }

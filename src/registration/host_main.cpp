@@ -70,10 +70,11 @@ class Host {
     EntryResult Call(const std::wstring& path, bool unregister,
                      const std::function<void()>& beforeLoading) {
         loaded_.insert(path);
-        EntryResult result = CallServerEntry(path, unregister, beforeLoading);
+        HMODULE loadedAt = nullptr;
+        EntryResult result = CallServerEntry(path, unregister, beforeLoading, &loadedAt);
         // Nothing one server leaves behind may reach the next file: a host that holds any of
         // it serves no more.
-        if (result.outcome != EntryOutcome::NotFound && ServerLeftSomethingBehind(path))
+        if (result.outcome != EntryOutcome::NotFound && ServerLeftSomethingBehind(loadedAt))
             retiring_ = true;
         return result;
     }

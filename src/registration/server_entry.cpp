@@ -132,9 +132,9 @@ const wchar_t* EntryExportName(bool unregister) {
 }
 
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
-                            const std::function<void()>& beforeLoading) {
+                            const std::function<void()>& beforeLoading, HMODULE* loadedAt) {
     const char* exportName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
-    if (FindFileName(path).empty())
+    if (!IsPlainFile(path))
         return {EntryOutcome::NotFound};
 
     if (beforeLoading)
@@ -148,6 +148,8 @@ EntryResult CallServerEntry(const std::wstring& path, bool unregister,
         DWORD error = GetLastError();
         return {EntryOutcome::NotLoadable, error};
     }
+    if (loadedAt)
+        *loadedAt = library.get();
     auto entry = reinterpret_cast<ServerExport>(
         reinterpret_cast<void*>(GetProcAddress(library.get(), exportName)));
     if (!entry)
@@ -179,10 +181,13 @@ void NoteOwnThreads() {
     g_ownThreads = g_liveThreads;
 }
 
-bool ServerLeftSomethingBehind(const std::wstring& path) {
+bool ServerLeftSomethingBehind(HMODULE loadedAt) {
+    // Asked by address, which the loader answers from its list; asked by path, it would look
+    // the file up on disk again. Nothing else is loaded between the release and this question.
     HMODULE stillMapped = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path.c_str(),
-                           &stillMapped))
+    if (loadedAt && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                       reinterpret_cast<LPCWSTR>(loadedAt), &stillMapped))
         return true;
     // The prepared thread for the next server is the host's own.
     const LONG expected = g_ownThreads + (g_nextThread ? 1 : 0);

@@ -37,10 +37,12 @@ const wchar_t* EntryExportName(bool unregister);
 // Loads the server at `path` and runs its DllRegisterServer (or DllUnregisterServer) on a
 // thread of its own in a single-threaded apartment. The thread is ended before the library is
 // released, so the windows, timers and hooks it made go with it. `beforeLoading` runs just
-// before the load: from then on the server's code may run. No time limit here: the program
-// ends the whole host when it overruns.
+// before the load: from then on the server's code may run. `loadedAt`, when given, receives
+// where the library was mapped (null when it was not). No time limit here: the program ends the
+// whole host when it overruns.
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
-                            const std::function<void()>& beforeLoading = {});
+                            const std::function<void()>& beforeLoading = {},
+                            HMODULE* loadedAt = nullptr);
 
 // Starts the thread the next server will run on, so that starting it overlaps the program's
 // own work between two files.
@@ -51,7 +53,7 @@ void PrepareServerThread();
 void NoteOwnThreads();
 
 // True when a server left something behind in this process that could reach the next one: a
-// thread still running, or its library still mapped.
-bool ServerLeftSomethingBehind(const std::wstring& path);
+// thread still running, or its library still mapped at `loadedAt` (null when it never loaded).
+bool ServerLeftSomethingBehind(HMODULE loadedAt);
 
 }  // namespace kestrave

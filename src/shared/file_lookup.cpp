@@ -35,6 +35,13 @@ std::wstring FindFileName(const std::wstring& path) {
     return entry.cFileName;
 }
 
+bool IsPlainFile(const std::wstring& path) {
+    if (path.empty() || HasWildcard(path))
+        return false;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kNotAPlainFile);
+}
+
 bool MatchesWildcard(std::wstring_view name, std::wstring_view pattern) {
     const std::wstring n = FoldCase(name);
     const std::wstring p = FoldCase(pattern);

@@ -14,6 +14,10 @@ namespace kestrave {
 // included), or empty when there is none. Folders, hidden and system files are never found.
 std::wstring FindFileName(const std::wstring& path);
 
+// True when a plain file is at `path`, in whatever letter case. It asks for the file's
+// attributes only, which costs far less than a listing of its folder when the file is there.
+bool IsPlainFile(const std::wstring& path);
+
 // True when `name` matches `pattern` (`*` and `?`), letter case ignored, the way a user reads
 // the pattern: "*.ocx" takes only names that end in ".ocx".
 bool MatchesWildcard(std::wstring_view name, std::wstring_view pattern);

@@ -20,6 +20,7 @@ void MakeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL
 }
 
 TEST(FindFileName, GivesTheNameAsStoredAndOnlyForPlainFiles) {
+    // IsPlainFile is the quick question of the same lookup: it must see exactly the same files.
     TempFolder folder;
     MakeFile(folder / L"MixedCase.OCX");
     MakeFile(folder / L"readonly.ocx", FILE_ATTRIBUTE_READONLY);
@@ -46,6 +47,8 @@ TEST(FindFileName, GivesTheNameAsStoredAndOnlyForPlainFiles) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FindFileName(c.path), c.expected) << std::string(c.path.begin(), c.path.end());
+        EXPECT_EQ(IsPlainFile(c.path), !c.expected.empty())
+            << std::string(c.path.begin(), c.path.end());
     }
 }
 
