@@ -242,17 +242,31 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
     return summary;
 }
 
+// The batch's window waits for the hosts while the batch runs, and only then.
+class BatchWait {
+  public:
+    BatchWait(HostSession& hosts, BatchHost& host) : hosts_(hosts) {
+        hosts_.WaitWith(WaitThrough(host));
+    }
+    ~BatchWait() { hosts_.WaitWith({}); }
+    BatchWait(const BatchWait&) = delete;
+    BatchWait& operator=(const BatchWait&) = delete;
+
+  private:
+    HostSession& hosts_;
+};
+
 }  // namespace
 
 void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
-                 HostImages& images, DWORD waitLimitMs) {
+                 HostSession& hosts, DWORD waitLimitMs) {
     if (list.Count() < 1)
         return;
     host.SetMousePointer(kPointerHourglass);
     const std::wstring targetFolder = TargetFolder(options);
     RegisterSummary summary;
     {
-        HostSession hosts(images, WaitThrough(host));
+        BatchWait wait(hosts, host);
         summary = RegisterEach(list, options, host, targetFolder, hosts, waitLimitMs);
     }
     summary.warnMissingSource = options.IsOn(OptionFlag::WarnMissingSource);
@@ -260,17 +274,34 @@ void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host
 }
 
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
-                   HostImages& images, DWORD waitLimitMs) {
+                   HostSession& hosts, DWORD waitLimitMs) {
     if (list.Count() < 1)
         return;
     host.SetMousePointer(kPointerHourglass);
     const std::wstring targetFolder = TargetFolder(options);
     UnregisterSummary summary;
     {
-        HostSession hosts(images, WaitThrough(host));
+        BatchWait wait(hosts, host);
         summary = UnregisterEach(list, options, host, targetFolder, hosts, waitLimitMs);
     }
     CloseRun(host, UnregisterClosingMessage(summary, FitThrough(host)));
+}
+
+// A batch with hosts of its own, ended with it.
+void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
+                 HostImages& images, DWORD waitLimitMs) {
+    if (list.Count() < 1)
+        return;
+    HostSession hosts(images);
+    RegisterAll(list, options, host, hosts, waitLimitMs);
+}
+
+void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
+                   HostImages& images, DWORD waitLimitMs) {
+    if (list.Count() < 1)
+        return;
+    HostSession hosts(images);
+    UnregisterAll(list, options, host, hosts, waitLimitMs);
 }
 
 }  // namespace kestrave

@@ -53,4 +53,11 @@ void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
                    HostImages& images, DWORD waitLimitMs = kServerEntryWaitLimitMs);
 
+// The same two commands through hosts that outlive the batch, so that they may have been
+// started before it (the program starts one as soon as something is queued).
+void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
+                 HostSession& hosts, DWORD waitLimitMs = kServerEntryWaitLimitMs);
+void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
+                   HostSession& hosts, DWORD waitLimitMs = kServerEntryWaitLimitMs);
+
 }  // namespace kestrave

@@ -138,15 +138,10 @@ std::wstring ProgramHostImages::Place(const wchar_t* name,
 }
 
 std::wstring ProgramHostImages::ImageFor(ImageKind kind, std::wstring& whyNot) {
-#if defined(_WIN64)
-    constexpr ImageKind ownKind = ImageKind::X64;
-#else
-    constexpr ImageKind ownKind = ImageKind::X86;
-#endif
     std::wstring& image = kind == ImageKind::X64 ? x64_ : x86_;
     if (!image.empty())
         return image;
-    if (kind == ownKind) {
+    if (kind == kProgramImageKind) {
         image = Place(
             L"kestrave-host.exe",
             [](const std::wstring& path) -> DWORD {
@@ -257,6 +252,8 @@ class HostSession::Process {
 
     HANDLE ProcessHandle() const { return process_.get(); }
 
+    bool HasEnded() const { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
+
     bool Send(const HostMessage& message, const HostWait& wait, DWORD limitMs = kFileStepLimitMs) {
         const std::string bytes = EncodeHostMessage(message);
         OVERLAPPED overlapped{};
@@ -353,6 +350,15 @@ struct HostSession::Exchange {
 HostSession::HostSession(HostImages& images, HostWait wait)
     : images_(images), wait_(wait ? std::move(wait) : HostWait(DefaultWait)) {}
 
+void HostSession::WaitWith(HostWait wait) {
+    wait_ = wait ? std::move(wait) : HostWait(DefaultWait);
+}
+
+bool HostSession::StartAhead(ImageKind kind) {
+    std::wstring ignored;
+    return HostFor(kind, ignored) != nullptr;
+}
+
 HostSession::~HostSession() {
     for (auto& host : hosts_) {
         if (host)
@@ -362,6 +368,10 @@ HostSession::~HostSession() {
 
 HostSession::Process* HostSession::HostFor(ImageKind kind, std::wstring& whyNot) {
     std::unique_ptr<Process>& host = hosts_[Slot(kind)];
+    // A host that went away while it had nothing to do (between two batches, say) owes no file
+    // an explanation: a fresh one takes over.
+    if (host && host->HasEnded())
+        Drop(kind, false);
     if (host)
         return host.get();
     const std::wstring image = images_.ImageFor(kind, whyNot);
@@ -395,10 +405,18 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, const HostMessage& reques
     Process* host = HostFor(kind, exchange.failure);
     if (!host)
         return exchange;
+    // A request that could not be written never reached the host: it ended before, and a
+    // fresh one is asked instead.
     if (!host->Send(request, wait_)) {
-        exchange.failure = EntryFailureReason(host->Ending(), false, {});
         Drop(kind, false);
-        return exchange;
+        host = HostFor(kind, exchange.failure);
+        if (!host)
+            return exchange;
+        if (!host->Send(request, wait_)) {
+            exchange.failure = EntryFailureReason(host->Ending(), false, {});
+            Drop(kind, false);
+            return exchange;
+        }
     }
     for (;;) {
         HostMessage message;

@@ -26,6 +26,13 @@ inline constexpr DWORD kFileStepLimitMs = 60000;
 // much; a fresh host every few hundred files costs well under a millisecond a file.
 inline constexpr int kServersPerHost = 500;
 
+// The bitness of this program, whose own image serves as the host for servers of that bitness.
+#if defined(_WIN64)
+inline constexpr ImageKind kProgramImageKind = ImageKind::X64;
+#else
+inline constexpr ImageKind kProgramImageKind = ImageKind::X86;
+#endif
+
 // Where the host programs are.
 class HostImages {
   public:
@@ -66,15 +73,22 @@ class ProgramHostImages : public HostImages {
 // window side waits while it keeps painting.
 using HostWait = std::function<DWORD(DWORD count, const HANDLE* handles, DWORD timeoutMs)>;
 
-// The hosts of one batch, at most one of each bitness, ended with the batch. A host that a
-// server brought down, or that holds something a server left behind, is replaced by a fresh one
-// for the next file.
+// Registration hosts, at most one of each bitness, ended with this object: one batch's, or the
+// program's for its whole run. A host that a server brought down, or that holds something a
+// server left behind, is replaced by a fresh one for the next file.
 class HostSession {
   public:
     explicit HostSession(HostImages& images, HostWait wait = {});
     ~HostSession();
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
+
+    // How the steps that follow wait for a host (empty: a plain wait).
+    void WaitWith(HostWait wait);
+
+    // Starts a host of `kind` now, without waiting for it, so that the first file of a batch
+    // does not wait for a process to start. False when none can be started; a step asks again.
+    bool StartAhead(ImageKind kind);
 
     RegisterStepResult Register(ImageKind kind, const std::wstring& source,
                                 const std::wstring& systemCopy, DWORD waitLimitMs);

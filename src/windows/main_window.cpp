@@ -119,6 +119,7 @@ bool MainWindow::OnKeyDown(UINT key, HWND focus, WindowlessControl*) {
 
 void MainWindow::OnDropFiles(const std::vector<std::wstring>& paths) {
     AddDroppedPaths(*queue_, *this, paths);
+    StartHostAhead();
 }
 
 void MainWindow::OnCloseRequest() {
@@ -155,13 +156,24 @@ void MainWindow::Unregister() {
 }
 
 void MainWindow::AddFile() {
-    if (!batchRunning_)
-        AddServerFile(*queue_, *this, lastFolder_, options_);
+    if (batchRunning_)
+        return;
+    AddServerFile(*queue_, *this, lastFolder_, options_);
+    StartHostAhead();
 }
 
 void MainWindow::AddFolder() {
-    if (!batchRunning_)
-        AddServerFolder(*queue_, *this);
+    if (batchRunning_)
+        return;
+    AddServerFolder(*queue_, *this);
+    StartHostAhead();
+}
+
+void MainWindow::StartHostAhead() {
+    // Most servers have the program's bitness; a host of the other one starts with its first
+    // file. Starting one is quick: the process gets ready on its own while the user goes on.
+    if (queue_->Count() > 0)
+        hosts_.StartAhead(kProgramImageKind);
 }
 
 void MainWindow::DeleteRow() {

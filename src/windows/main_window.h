@@ -66,6 +66,7 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     template <typename Batch>
     void RunBatch(Batch batch);
     void PumpDuringBatch();
+    void StartHostAhead();
 
     Options& options_;
     OptionsDialog* dialog_ = nullptr;
@@ -77,8 +78,11 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     Label* myCaption_ = nullptr;
     std::unique_ptr<FormQueueDisplay> display_;
     std::unique_ptr<ServerList> queue_;
-    // The registration hosts live, written out, from the first batch to the program's end.
-    ProgramHostImages hosts_;
+    // The registration hosts, written out when first needed, and the hosts themselves: one is
+    // started as soon as something is queued and kept to the program's end, so that a batch
+    // does not begin by waiting for a process to start.
+    ProgramHostImages hostImages_;
+    HostSession hosts_{hostImages_};
     Button* close1_ = nullptr;
     bool batchRunning_ = false;
     bool stopWanted_ = false;

@@ -1,12 +1,14 @@
 #include "registration_host.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 #include <functional>
 
 #include "batch.h"
 #include "batch_report.h"
+#include "handles.h"
 #include "system_error.h"
 #include "options_record.h"
 #include "no_queue_display.h"
@@ -84,6 +86,27 @@ TEST(ReadImageInfo, TellsWhichHostCanLoadAFile) {
     if (FileExists(TestServerPath(L"good_server64.dll"))) {
         EXPECT_EQ(ReadImageInfo(TestServerPath(L"good_server64.dll")).kind, ImageKind::X64);
     }
+}
+
+// Ends the hosts this process started, as somebody with a task manager might.
+int EndOwnHosts() {
+    int ended = 0;
+    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID != GetCurrentProcessId() ||
+            _wcsicmp(entry.szExeFile, L"kestrave_host.exe") != 0)
+            continue;
+        KernelHandle process(
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (process && TerminateProcess(process.get(), 1)) {
+            WaitForSingleObject(process.get(), 5000);
+            ++ended;
+        }
+    }
+    return ended;
 }
 
 class RecordingHost : public BatchHost {
@@ -210,6 +233,24 @@ TEST_F(HostBatchTest, DeletesACopyThatTheHostWhichRanItStillMaps) {
     ASSERT_EQ(host_.messages.size(), 2u);
     EXPECT_EQ(host_.messages[1], L"所有控件已经卸载完毕!");
     EXPECT_FALSE(FileExists(SystemCopy(L"host_pinned.ocx")));
+}
+
+// The program keeps a host from the moment something is queued: that host serves the batch, and
+// one that went away between two batches is replaced without blaming the next file.
+TEST_F(HostBatchTest, AHostStartedAheadServesBatchesAndIsReplacedWhenItWentAway) {
+    HostSession hosts(images_);
+    ASSERT_TRUE(hosts.StartAhead(kProgramImageKind));
+    Queue(L"good_server.dll", L"host_ahead.ocx");
+
+    RegisterAll(list_, options_, host_, hosts);
+    EXPECT_EQ(host_.messages.at(0), L"所有控件已经注册完毕!");
+    EXPECT_EQ(hosts.HostsStarted(), 1);
+
+    ASSERT_EQ(EndOwnHosts(), 1);
+    UnregisterAll(list_, options_, host_, hosts);
+    EXPECT_EQ(host_.messages.at(1), L"所有控件已经卸载完毕!");
+    EXPECT_EQ(hosts.HostsStarted(), 2);
+    EXPECT_FALSE(KeyInView(testing::TestServerClsidKey(L"host_ahead.ocx"), 0));
 }
 
 // A 64-bit server goes to the 64-bit host, which puts its keys into the 64-bit registry view.
