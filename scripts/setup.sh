@@ -12,7 +12,7 @@ packages=(
   googletest
   wine wine32 wine64
   xvfb xdotool x11-utils imagemagick
-  fonts-wqy-zenhei locales
+  fonts-wqy-zenhei python3-fonttools locales
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

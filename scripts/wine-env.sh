@@ -46,12 +46,19 @@ wine_env_boot() {
 
 wine_env_fonts() {
   # The program asks for 宋体 as Windows has it. Left alone, Wine substitutes WenQuanYi Zen Hei,
-  # which drops strokes at 12-14 px and has taller lines; its bitmap-hinted Sharp face
-  # (fonts-wqy-zenhei) is legible at those sizes.
+  # which drops strokes at 12-14 px and has taller lines that cut rows Windows fits. The prefix
+  # gets the bitmap-hinted Sharp face of fonts-wqy-zenhei, with SimSun's line spacing, instead.
+  local family='WenQuanYi Sharp SimSun Lines'
+  local font="$WINEPREFIX/drive_c/windows/Fonts/wqy-sharp-simsun-lines.ttf"
+  local source=/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc
+  if [ ! -s "$font" ] || [ "$root/scripts/song_font.py" -nt "$font" ]; then
+    "$root/scripts/song_font.py" "$source" "$font.tmp" "$family"
+    mv "$font.tmp" "$font"
+  fi
   local face
   for face in 宋体 SimSun; do
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ \
-      /d 'WenQuanYi Zen Hei Sharp' /f </dev/null >/dev/null 2>&1
+      /d "$family" /f </dev/null >/dev/null 2>&1
   done
 }
 
