@@ -1,6 +1,5 @@
 // Kestrave: registers and unregisters COM servers in batches.
 #include <windows.h>
-#include <commctrl.h>
 
 #include "fatal_error.h"
 #include "host_main.h"
@@ -22,9 +21,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // cmake/program_linking.cmake), so from here on every one comes from the system folder.
     kestrave::LoadLibrariesOnlyFromSystemFolder();
     return kestrave::RunGuarded([] {
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&controls);
-
         kestrave::Options options;
         kestrave::MainWindow mainWindow(options);
         kestrave::OptionsDialog dialog(options, mainWindow);

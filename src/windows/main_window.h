@@ -45,7 +45,8 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     void OnCloseRequest() override;
     bool OnKeyDown(UINT key, HWND focus, WindowlessControl* focusedControl) override;
     void OnDropFiles(const std::vector<std::wstring>& paths) override;
-    DWORD ExtendedStyle() const override { return WS_EX_APPWINDOW; }
+    // Made in the topmost band, where it starts anyway (see OnLoad).
+    DWORD ExtendedStyle() const override { return WS_EX_APPWINDOW | WS_EX_TOPMOST; }
 
   private:
     static const Command<MainWindow> kCommands[];

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <oleacc.h>
 #include <shlobj.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -250,6 +252,60 @@ TEST(Form, ACommandButtonCarriesItsSavedLookAndRunsItsCommand) {
 
     form.button->Push(0);
     EXPECT_EQ(form.commandRuns, 1);
+}
+
+struct ToolTipSearch {
+    HWND form;
+    std::vector<std::wstring> texts;
+};
+
+BOOL CALLBACK CollectToolTips(HWND window, LPARAM context) {
+    auto& search = *reinterpret_cast<ToolTipSearch*>(context);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (_wcsicmp(className, TOOLTIPS_CLASSW) != 0)
+        return TRUE;
+    for (UINT i = 0;; ++i) {
+        wchar_t text[256] = {};
+        TTTOOLINFOW info{};
+        info.cbSize = sizeof info;
+        info.lpszText = text;
+        if (!SendMessageW(window, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(&info)))
+            break;
+        if (info.hwnd == search.form)
+            search.texts.push_back(text);
+    }
+    return TRUE;
+}
+
+// The tooltips of `form`'s window and its children, as the tooltip control holds them.
+std::vector<std::wstring> ToolTipsOf(HWND form) {
+    ToolTipSearch search{form, {}};
+    EnumThreadWindows(GetCurrentThreadId(), CollectToolTips, reinterpret_cast<LPARAM>(&search));
+    std::sort(search.texts.begin(), search.texts.end());
+    return search.texts;
+}
+
+// The tooltip control is made once the form is on the screen, so that loading its library does
+// not hold up the first paint; every tooltip set before then is there, and later ones follow.
+TEST(Form, TooltipsStartOnceShownWithEveryTextSetBefore) {
+    TestForm form;
+    form.Load();
+    form.folder->SetToolTipText(L"C:\\controls");
+    EXPECT_TRUE(ToolTipsOf(form.Window()).empty()) << "no tooltip control before the form shows";
+
+    form.Show();
+    const ULONGLONG until = GetTickCount64() + 5000;
+    while (ToolTipsOf(form.Window()).empty() && GetTickCount64() < until) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        Sleep(10);
+    }
+    EXPECT_EQ(ToolTipsOf(form.Window()), (std::vector<std::wstring>{L"C:\\controls", L"注册控件"}));
+
+    form.folder->SetToolTipText(L"D:\\other");
+    EXPECT_EQ(ToolTipsOf(form.Window()), (std::vector<std::wstring>{L"D:\\other", L"注册控件"}));
 }
 
 TEST(SavedProperties, FillTheBagInTheButtonsOrderWithOnlyWhatWasSaved) {

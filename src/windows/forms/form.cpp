@@ -23,6 +23,8 @@ constexpr wchar_t kFormClass[] = L"Kestrave.Form";
 constexpr UINT kTopmostFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW;  // 0x0B
 // WM_COPYGLOBALDATA, which carries a drop's data between processes; no header names it.
 constexpr UINT kCopyGlobalDataMessage = 0x0049;
+// The form's only timer of its own: the one that starts its tooltips once it is shown.
+constexpr UINT_PTR kStartToolTipsTimer = 1;
 
 bool Contains(const RECT& rect, POINT point) {
     return point.x >= rect.left && point.x < rect.right && point.y >= rect.top &&
@@ -70,7 +72,6 @@ void Form::Load() {
         creating_ = false;
         throw std::runtime_error("cannot create a window: " + Utf8FromWide(SystemErrorText(error)));
     }
-    CreateToolTipWindow();
     CreateControls();
     creating_ = false;
     OnLoad();
@@ -85,6 +86,10 @@ void Form::Show() {
     Load();
     ShowWindow(window_, SW_SHOW);
     UpdateWindow(window_);
+    // Nobody sees a tooltip before the mouse has rested on something for a while: the common
+    // controls library they need is loaded once the window is on the screen, not before.
+    if (!toolTip_)
+        ::SetTimer(window_, kStartToolTipsTimer, 0, nullptr);
 }
 
 void Form::Hide() {
@@ -144,7 +149,12 @@ void Form::SetMousePointer(int pointer) {
 }
 
 void Form::SetTopmost(bool topmost) {
-    SetWindowPos(hWnd(), topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, kTopmostFlags);
+    // A hidden window already in that band has nowhere to move: under Wine the call still
+    // costs a round of the display server, about a tenth of the program's start.
+    const bool isTopmost = (GetWindowLongPtrW(hWnd(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    if (isTopmost == topmost && !IsWindowVisible(window_))
+        return;
+    SetWindowPos(window_, topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, kTopmostFlags);
 }
 
 void Form::StartDrag() {
@@ -159,7 +169,7 @@ void Form::InvalidateArea(const RECT& area) {
 
 void Form::UpdateToolTip(const WindowlessControl& control) {
     if (!toolTip_)
-        return;
+        return;  // StartToolTips adds every control's
     UINT_PTR id = 0;
     for (size_t i = 0; i < controls_.size(); ++i) {
         if (controls_[i].get() == &control)
@@ -179,6 +189,7 @@ void Form::UpdateToolTip(const WindowlessControl& control) {
 }
 
 void Form::SetWindowToolTip(HWND child, const std::wstring& text) {
+    windowToolTips_[child] = text;
     if (!toolTip_)
         return;
     TTTOOLINFOW info = ToolInfo(window_, reinterpret_cast<UINT_PTR>(child));
@@ -244,13 +255,24 @@ void Form::SetBackColor(COLORREF color) {
         InvalidateRect(window_, nullptr, FALSE);
 }
 
-void Form::CreateToolTipWindow() {
+void Form::StartToolTips() {
+    if (toolTip_ || !window_)
+        return;
+    KillTimer(window_, kStartToolTipsTimer);
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&classes);
     toolTip_ =
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                         WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ProgramInstance(), nullptr);
     // Not owned by the form: under Wine a topmost owned popup keeps its owner from being made
     // topmost. Without tooltips the window still works, so a failure is not reported.
+    if (!toolTip_)
+        return;
+    for (const auto& control : controls_)
+        UpdateToolTip(*control);
+    for (const auto& [child, text] : windowToolTips_)
+        SetWindowToolTip(child, text);
 }
 
 LRESULT Form::MessageFailed(std::exception_ptr error) noexcept {
@@ -268,7 +290,13 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_MBUTTONDOWN:
             return onMouseDown(wParam, lParam);
         case WM_MOUSEMOVE:
+            StartToolTips();
             return onMouseMove(wParam, lParam);
+        case WM_TIMER:
+            if (wParam != kStartToolTipsTimer)
+                return DefWindowProcW(window_, message, wParam, lParam);
+            StartToolTips();
+            return 0;
         case WM_LBUTTONUP:
         case WM_RBUTTONUP:
         case WM_MBUTTONUP:
@@ -506,7 +534,10 @@ LRESULT Form::onFocusChanged(bool focused) {
 }
 
 void Form::AcceptDroppedFiles() {
-    DragAcceptFiles(hWnd(), TRUE);
+    // The style is all that DragAcceptFiles sets; setting it here keeps the shell library, and
+    // the libraries it pulls in, from loading at start for the sake of one flag.
+    SetWindowLongPtrW(hWnd(), GWL_EXSTYLE,
+                      GetWindowLongPtrW(hWnd(), GWL_EXSTYLE) | WS_EX_ACCEPTFILES);
     // The program runs elevated; without these an ordinary Explorer's drop never arrives.
     for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA),
                          kCopyGlobalDataMessage}) {

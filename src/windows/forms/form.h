@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -142,7 +143,8 @@ class Form : public ButtonHost, private BoundWindow<Form> {
 
     WindowlessControl* HitTest(POINT point) const;
     MouseArgs MakeMouseArgs(const WindowlessControl& control, WPARAM keys, POINT point) const;
-    void CreateToolTipWindow();
+    // Makes the tooltip window and gives it every tooltip set so far.
+    void StartToolTips();
     void PaintSurface(HDC dc, const RECT& area) const;
 
     struct FocusStop {
@@ -174,6 +176,7 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     WindowlessControl* focusedControl_ = nullptr;
     bool focused_ = false;    // the window itself has the keyboard focus
     HWND toolTip_ = nullptr;  // destroyed with the form
+    std::map<HWND, std::wstring> windowToolTips_;
 };
 
 }  // namespace kestrave
