@@ -287,19 +287,15 @@ void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& ho
     CloseRun(host, UnregisterClosingMessage(summary, FitThrough(host)));
 }
 
-// A batch with hosts of its own, ended with it.
+// A batch with hosts of its own, ended with it; a session starts no host before a file needs one.
 void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
                  HostImages& images, DWORD waitLimitMs) {
-    if (list.Count() < 1)
-        return;
     HostSession hosts(images);
     RegisterAll(list, options, host, hosts, waitLimitMs);
 }
 
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
                    HostImages& images, DWORD waitLimitMs) {
-    if (list.Count() < 1)
-        return;
     HostSession hosts(images);
     UnregisterAll(list, options, host, hosts, waitLimitMs);
 }

@@ -86,8 +86,8 @@ void Form::Show() {
     Load();
     ShowWindow(window_, SW_SHOW);
     UpdateWindow(window_);
-    // Nobody sees a tooltip before the mouse has rested on something for a while: the common
-    // controls library they need is loaded once the window is on the screen, not before.
+    // Nobody sees a tooltip before the mouse has rested on something for a while: the tooltip
+    // control and its tools are set up once the window is on the screen, not before.
     if (!toolTip_)
         ::SetTimer(window_, kStartToolTipsTimer, 0, nullptr);
 }
