@@ -226,8 +226,9 @@ LRESULT Button::onFocusChanged(bool focused) {
 }
 
 LRESULT Button::onGetObject(WPARAM wParam, LPARAM lParam) {
+    const std::wstring& name = caption_.empty() ? accessibleName_ : caption_;
     if (LRESULT answer =
-            AnswerAccessibleObject(window_, wParam, lParam, ROLE_SYSTEM_PUSHBUTTON, caption_)) {
+            AnswerAccessibleObject(window_, wParam, lParam, ROLE_SYSTEM_PUSHBUTTON, name)) {
         return answer;
     }
     return DefWindowProcW(window_, WM_GETOBJECT, wParam, lParam);

@@ -100,6 +100,10 @@ class Button : private BoundWindow<Button> {
     ColorValue BackColor() const { return surface_.backColor; }
     void SetBackColor(ColorValue color);
 
+    // What a screen reader calls the button while its caption is empty, as a button that shows
+    // only a picture has nothing else to be known by. Not a saved property; no repaint.
+    void SetAccessibleName(std::wstring name) { accessibleName_ = std::move(name); }
+
     // Presses the button by program: the down look for two ticks of the push timer, and Click
     // at once (delayClick false, 0) or when the press ends (true, any other value).
     void Push(const short& delayClick);
@@ -158,6 +162,7 @@ class Button : private BoundWindow<Button> {
     DownTracking downTracking_ = DownTracking::Untracked;
     long pushTicks_ = 0;
     std::wstring caption_;
+    std::wstring accessibleName_;
     PictureRef mouseOnPicture_;
     PictureRef downPicture_;
     PictureRef normalPicture_;

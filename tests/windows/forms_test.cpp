@@ -368,6 +368,42 @@ TEST(Label, AScreenReaderHearsWhatTheLabelShows) {
               std::make_pair(long{ROLE_SYSTEM_PUSHBUTTON}, std::wstring(L"注 册")));
 }
 
+// A window whose only command shows a picture and no caption, as the close buttons do.
+class PictureOnlyForm : public Form {
+  public:
+    PictureOnlyForm() : Form(L"Picture only", TwipsRect{1500, 1500, 1500, 1500}) {}
+    Button* close = nullptr;
+    static const Command<PictureOnlyForm> kCommands[];
+    void Nothing() {}
+
+  protected:
+    void CreateControls() override;
+    void OnLoad() override {}
+};
+
+const Command<PictureOnlyForm> PictureOnlyForm::kCommands[] = {
+    {L"close1",
+     {0, 0, 375, 375},
+     L"关闭",
+     kSavedCloseButton,
+     &PictureOnlyForm::Nothing,
+     &PictureOnlyForm::close},
+};
+
+void PictureOnlyForm::CreateControls() {
+    AddCommands<PictureOnlyForm>(*this, kCommands);
+}
+
+TEST(Button, APictureOnlyButtonIsKnownByItsTooltipAndACaptionTakesOver) {
+    ComApartment apartment;
+    PictureOnlyForm form;
+    form.Show();
+    EXPECT_EQ(AccessibleRoleAndName(form.close->Handle()),
+              std::make_pair(long{ROLE_SYSTEM_PUSHBUTTON}, std::wstring(L"关闭")));
+    form.close->SetCaption(L"X");
+    EXPECT_EQ(AccessibleRoleAndName(form.close->Handle()).second, L"X");
+}
+
 // Presses the button with `id` of the first message box this process shows.
 void AnswerMessageBox(int id) {
     for (int attempt = 0; attempt < 500; ++attempt) {
