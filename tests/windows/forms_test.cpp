@@ -368,11 +368,13 @@ TEST(Label, AScreenReaderHearsWhatTheLabelShows) {
               std::make_pair(long{ROLE_SYSTEM_PUSHBUTTON}, std::wstring(L"注 册")));
 }
 
-// A window whose only command shows a picture and no caption, as the close buttons do.
+// A window whose commands show a picture and no caption, as the close buttons do: one with a
+// tooltip, one without.
 class PictureOnlyForm : public Form {
   public:
     PictureOnlyForm() : Form(L"Picture only", TwipsRect{1500, 1500, 1500, 1500}) {}
-    Button* close = nullptr;
+    Button* withToolTip = nullptr;
+    Button* withoutToolTip = nullptr;
     static const Command<PictureOnlyForm> kCommands[];
     void Nothing() {}
 
@@ -387,21 +389,29 @@ const Command<PictureOnlyForm> PictureOnlyForm::kCommands[] = {
      L"关闭",
      kSavedCloseButton,
      &PictureOnlyForm::Nothing,
-     &PictureOnlyForm::close},
+     &PictureOnlyForm::withToolTip},
+    {L"close2",
+     {600, 0, 375, 375},
+     L"",
+     kSavedCloseButton,
+     &PictureOnlyForm::Nothing,
+     &PictureOnlyForm::withoutToolTip,
+     L"关闭窗口"},
 };
 
 void PictureOnlyForm::CreateControls() {
     AddCommands<PictureOnlyForm>(*this, kCommands);
 }
 
-TEST(Button, APictureOnlyButtonIsKnownByItsTooltipAndACaptionTakesOver) {
+TEST(Button, APictureOnlyButtonIsKnownByItsTooltipOrGivenNameAndACaptionTakesOver) {
     ComApartment apartment;
     PictureOnlyForm form;
     form.Show();
-    EXPECT_EQ(AccessibleRoleAndName(form.close->Handle()),
+    EXPECT_EQ(AccessibleRoleAndName(form.withToolTip->Handle()),
               std::make_pair(long{ROLE_SYSTEM_PUSHBUTTON}, std::wstring(L"关闭")));
-    form.close->SetCaption(L"X");
-    EXPECT_EQ(AccessibleRoleAndName(form.close->Handle()).second, L"X");
+    EXPECT_EQ(AccessibleRoleAndName(form.withoutToolTip->Handle()).second, L"关闭窗口");
+    form.withToolTip->SetCaption(L"X");
+    EXPECT_EQ(AccessibleRoleAndName(form.withToolTip->Handle()).second, L"X");
 }
 
 // Presses the button with `id` of the first message box this process shows.

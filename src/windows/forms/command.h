@@ -51,6 +51,8 @@ struct Command {
     SavedButton saved;
     void (Window::*run)();
     Button* Window::*button = nullptr;
+    // What screen readers call a button that shows no caption; null: its tooltip.
+    const wchar_t* accessibleName = nullptr;
 };
 
 }  // namespace kestrave

@@ -96,8 +96,9 @@ class Form : public ButtonHost, private BoundWindow<Form> {
             Button& button = AddButton(command.name, command.place, SavedProperties(command.saved),
                                        [&window, run = command.run] { (window.*run)(); });
             SetWindowToolTip(button.Handle(), command.toolTip);
-            // A picture-only button (the close button) is known by what its tooltip says.
-            button.SetAccessibleName(command.toolTip ? command.toolTip : L"");
+            const wchar_t* accessibleName =
+                command.accessibleName ? command.accessibleName : command.toolTip;
+            button.SetAccessibleName(accessibleName ? accessibleName : L"");
             if (command.button)
                 window.*command.button = &button;
         }
