@@ -68,6 +68,7 @@ struct Run {
     std::wstring label;
     std::wstring windowsFolder;
     std::wstring systemFolder;  // ends with a backslash
+    std::wstring sourceFolder;
     std::vector<std::wstring> names;
     std::vector<std::wstring> sources;
 };
@@ -78,18 +79,24 @@ Run PrepareRun(const std::wstring& root, const std::wstring& label, const std::w
     run.label = label;
     run.windowsFolder = root + L"\\" + label + L"-windows";
     run.systemFolder = run.windowsFolder + kSystem32Subfolder;
-    const std::wstring sourceFolder = root + L"\\" + label + L"-sources";
+    run.sourceFolder = root + L"\\" + label + L"-sources";
     CreateDirectoryW(run.windowsFolder.c_str(), nullptr);
     CreateDirectoryW(run.systemFolder.c_str(), nullptr);
-    CreateDirectoryW(sourceFolder.c_str(), nullptr);
+    CreateDirectoryW(run.sourceFolder.c_str(), nullptr);
     for (int i = 0; i < count; ++i) {
         wchar_t name[64];
         swprintf(name, 64, L"bench_%ls_%04d.ocx", label.c_str(), i);
         run.names.push_back(name);
-        run.sources.push_back(sourceFolder + L"\\" + name);
+        run.sources.push_back(run.sourceFolder + L"\\" + name);
         CopyFileW(server.c_str(), run.sources.back().c_str(), FALSE);
     }
     return run;
+}
+
+// Everything PrepareRun made: the sources and the system folder.
+void RemoveRun(const Run& run) {
+    RemoveTree(run.windowsFolder);
+    RemoveTree(run.sourceFolder);
 }
 
 int CountRegistered(const Run& run) {
@@ -331,8 +338,7 @@ double CopiesMsPerFile(const std::wstring& root, const std::wstring& label,
     for (size_t i = 0; i < run.names.size(); ++i)
         CopyFileW(run.sources[i].c_str(), (run.systemFolder + run.names[i]).c_str(), TRUE);
     const double elapsed = NowMs() - start;
-    RemoveTree(run.windowsFolder);
-    RemoveTree(root + L"\\" + label + L"-sources");
+    RemoveRun(run);
     return elapsed / count;
 }
 
@@ -373,8 +379,7 @@ int Scale(int small, int large, int rounds) {
             "          one file lookup among them: %.3f ms for a name that is there, "
             "%.3f ms for one that is not\n",
             LookupMs(lookups), MissingLookupMs(lookups));
-        RemoveTree(lookups.windowsFolder);
-        RemoveTree(root + L"\\lookup" + std::to_wstring(count) + L"-sources");
+        RemoveRun(lookups);
     }
     RemoveTree(root);
     std::printf("  per file at %d / per file at %d = %.2fx   (target: at most 1.3x)\n", large,
