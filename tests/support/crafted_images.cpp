@@ -1,0 +1,116 @@
+#include "crafted_images.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "test_folder.h"
+
+namespace kestrave::testing {
+namespace {
+
+void WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    WriteTextFile(path, bytes);
+}
+
+template <typename T>
+T At(const std::string& bytes, std::size_t offset) {
+    T value{};
+    if (offset + sizeof(T) <= bytes.size())
+        std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+template <typename T>
+void Put(std::string& bytes, std::size_t offset, T value) {
+    std::memcpy(bytes.data() + offset, &value, sizeof(T));
+}
+
+}  // namespace
+
+void CopyWithDelayImportDirectory(const std::wstring& from, const std::wstring& to,
+                                  const std::string& delayedLibrary) {
+    std::string bytes = ReadWholeFile(from);
+    ASSERT_GT(bytes.size(), 0x400u);
+    const std::size_t nt = At<LONG>(bytes, offsetof(IMAGE_DOS_HEADER, e_lfanew));
+    const auto header = At<IMAGE_FILE_HEADER>(bytes, nt + 4);
+    const std::size_t optional = nt + 4 + sizeof(IMAGE_FILE_HEADER);
+    const bool is64 = At<WORD>(bytes, optional) == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    const std::size_t directories =
+        optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory)
+                         : offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory));
+    const std::size_t sections = optional + header.SizeOfOptionalHeader;
+
+    // The library's name, and where the image puts it.
+    const std::string name = delayedLibrary + '\0';
+    const std::size_t nameAt = bytes.find(name);
+    ASSERT_NE(nameAt, std::string::npos) << "the delayed library's name is not in the file";
+    DWORD nameRva = 0;
+    for (WORD i = 0; i < header.NumberOfSections; ++i) {
+        const auto s = At<IMAGE_SECTION_HEADER>(bytes, sections + i * sizeof(IMAGE_SECTION_HEADER));
+        if (nameAt >= s.PointerToRawData && nameAt < s.PointerToRawData + s.SizeOfRawData)
+            nameRva = static_cast<DWORD>(nameAt - s.PointerToRawData + s.VirtualAddress);
+    }
+    ASSERT_NE(nameRva, 0u);
+
+    // The descriptor: attributes 1 (addresses are RVAs), then the name's RVA.
+    std::size_t descriptorAt = std::string::npos;
+    for (std::size_t at = 0; at + 8 <= bytes.size(); at += 4) {
+        if (At<DWORD>(bytes, at) == 1 && At<DWORD>(bytes, at + 4) == nameRva) {
+            descriptorAt = at;
+            break;
+        }
+    }
+    ASSERT_NE(descriptorAt, std::string::npos) << "no delay descriptor names the library";
+    DWORD descriptorRva = 0;
+    for (WORD i = 0; i < header.NumberOfSections; ++i) {
+        const auto s = At<IMAGE_SECTION_HEADER>(bytes, sections + i * sizeof(IMAGE_SECTION_HEADER));
+        if (descriptorAt >= s.PointerToRawData &&
+            descriptorAt < s.PointerToRawData + s.SizeOfRawData)
+            descriptorRva =
+                static_cast<DWORD>(descriptorAt - s.PointerToRawData + s.VirtualAddress);
+    }
+    ASSERT_NE(descriptorRva, 0u);
+
+    // The delay-import library gives one descriptor and no empty one after it: the directory's
+    // size says where the table ends.
+    IMAGE_DATA_DIRECTORY delay{descriptorRva, sizeof(IMAGE_DELAYLOAD_DESCRIPTOR)};
+    Put(bytes, directories + IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT * sizeof(IMAGE_DATA_DIRECTORY),
+        delay);
+    WriteWholeFile(to, bytes);
+}
+
+void WriteOtherBitnessLibrary(const std::wstring& path) {
+    std::string bytes(0x200, '\0');
+    IMAGE_DOS_HEADER dos{};
+    dos.e_magic = IMAGE_DOS_SIGNATURE;
+    dos.e_lfanew = 0x40;
+    Put(bytes, 0, dos);
+    Put<DWORD>(bytes, 0x40, IMAGE_NT_SIGNATURE);
+    IMAGE_FILE_HEADER file{};
+    file.Characteristics = IMAGE_FILE_DLL | IMAGE_FILE_EXECUTABLE_IMAGE;
+#if defined(_WIN64)
+    file.Machine = IMAGE_FILE_MACHINE_I386;
+    file.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER32);
+    IMAGE_OPTIONAL_HEADER32 optional{};
+    optional.Magic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+#else
+    file.Machine = IMAGE_FILE_MACHINE_AMD64;
+    file.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER64);
+    IMAGE_OPTIONAL_HEADER64 optional{};
+    optional.Magic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+#endif
+    optional.SizeOfHeaders = 0x200;
+    optional.FileAlignment = 0x200;
+    optional.SectionAlignment = 0x1000;
+    optional.SizeOfImage = 0x1000;
+    optional.NumberOfRvaAndSizes = IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
+    Put(bytes, 0x44, file);
+    Put(bytes, 0x44 + sizeof file, optional);
+    WriteWholeFile(path, bytes);
+}
+
+}  // namespace kestrave::testing

@@ -1,0 +1,19 @@
+// Library files the toolchain cannot make as they are needed, made from a built one or from
+// nothing.
+#pragma once
+
+#include <string>
+
+namespace kestrave::testing {
+
+// Copies the library at `from` to `to` and points its delay-import directory at the delay
+// descriptor for `delayedLibrary`. MinGW's linker leaves that directory empty, so a header
+// reader would otherwise see no delay imports at all.
+void CopyWithDelayImportDirectory(const std::wstring& from, const std::wstring& to,
+                                  const std::string& delayedLibrary);
+
+// Writes a library that has nothing but headers, for the processor this test program is not
+// built for: a 32-bit one from a 64-bit test, a 64-bit one from a 32-bit test.
+void WriteOtherBitnessLibrary(const std::wstring& path);
+
+}  // namespace kestrave::testing
