@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <oleauto.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -111,6 +113,44 @@ void WriteOtherBitnessLibrary(const std::wstring& path) {
     Put(bytes, 0x44, file);
     Put(bytes, 0x44 + sizeof file, optional);
     WriteWholeFile(path, bytes);
+}
+
+void CopyWithTypeLibrary(const std::wstring& from, const std::wstring& to,
+                         const std::vector<TypeLibraryClass>& classes) {
+    const std::wstring tlb = to + L".tlb";
+    {
+        ICreateTypeLib2* library = nullptr;
+        ASSERT_EQ(CreateTypeLib2(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, tlb.c_str(), &library),
+                  S_OK);
+        GUID libraryId{};
+        CoCreateGuid(&libraryId);
+        library->SetGuid(libraryId);
+        library->SetName(const_cast<wchar_t*>(L"KestraveReadbackLib"));
+        library->SetVersion(1, 0);
+        int n = 0;
+        for (const TypeLibraryClass& c : classes) {
+            ICreateTypeInfo* info = nullptr;
+            std::wstring name = L"ReadbackClass" + std::to_wstring(n++);
+            ASSERT_EQ(library->CreateTypeInfo(name.data(), TKIND_COCLASS, &info), S_OK);
+            info->SetGuid(c.clsid);
+            info->SetTypeFlags(c.creatable ? TYPEFLAG_FCANCREATE : 0);
+            info->LayOut();
+            info->Release();
+        }
+        const HRESULT saved = library->SaveAllChanges();
+        library->Release();
+        ASSERT_EQ(saved, S_OK);
+    }
+    const std::string bytes = ReadWholeFile(tlb);
+    DeleteFileW(tlb.c_str());
+    ASSERT_FALSE(bytes.empty());
+    CopyOrFail(from, to);
+    HANDLE update = BeginUpdateResourceW(to.c_str(), FALSE);
+    ASSERT_NE(update, nullptr) << GetLastError();
+    ASSERT_TRUE(UpdateResourceW(update, L"TYPELIB", MAKEINTRESOURCEW(1),
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size())));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE)) << GetLastError();
 }
 
 }  // namespace kestrave::testing

@@ -2,7 +2,10 @@
 // nothing.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 namespace kestrave::testing {
 
@@ -15,5 +18,15 @@ void CopyWithDelayImportDirectory(const std::wstring& from, const std::wstring& 
 // Writes a library that has nothing but headers, for the processor this test program is not
 // built for: a 32-bit one from a 64-bit test, a 64-bit one from a 32-bit test.
 void WriteOtherBitnessLibrary(const std::wstring& path);
+
+struct TypeLibraryClass {
+    GUID clsid;
+    bool creatable;
+};
+
+// Copies the library at `from` to `to` with a type library embedded (resource TYPELIB 1) that
+// lists `classes`, as a control's own type library lists the classes it implements.
+void CopyWithTypeLibrary(const std::wstring& from, const std::wstring& to,
+                         const std::vector<TypeLibraryClass>& classes);
 
 }  // namespace kestrave::testing
