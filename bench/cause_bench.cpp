@@ -1,0 +1,197 @@
+// What naming a failure's cause and reading back a registration's classes cost:
+//   walk      the dependency walk over every self-registering server in the system folder (the
+//             test prefix's own, under Wine), a figure per file: the walk runs only after a
+//             failed load, so this is what a failure costs on top of its load;
+//   readback  a batch of N copies of a type-library server registered by the real batch
+//             engine, then the class readback run on every registered copy: the batch's time
+//             per file against the readback's, side by side.
+// Usage: cause_bench.exe [walk | readback [N]]   (default: both, N = 200; good_server.dll and
+// kestrave_host.exe must sit next to the program, where the build puts them)
+#include <ole2.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "bench_clock.h"
+#include "class_readback.h"
+#include "crafted_images.h"
+#include "dependency_walk.h"
+#include "file_lookup.h"
+#include "import_reader.h"
+#include "no_queue_display.h"
+#include "program_folder.h"
+#include "test_folder.h"
+#include "test_hosts.h"
+#include "test_server_keys.h"
+
+namespace kestrave {
+namespace {
+
+std::wstring SystemFolder() {
+    wchar_t buffer[MAX_PATH];
+    return std::wstring(buffer, GetSystemDirectoryW(buffer, MAX_PATH));
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void BenchWalk() {
+    const std::wstring system = SystemFolder();
+    std::vector<double> first;
+    std::vector<double> second;
+    int named = 0;
+    std::printf("dependency walk over the system folder's servers (ms; first walk, again)\n");
+    for (const wchar_t* pattern : {L"\\*.dll", L"\\*.ocx"}) {
+        FileListing listing(system + pattern);
+        for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next()) {
+            const std::wstring path = system + L"\\" + name;
+            const ImportReading reading = ReadImports(path);
+            if (reading.status != ImportReadStatus::Read || reading.is64 != (sizeof(void*) == 8) ||
+                !FindExport(reading.exports, {"DllRegisterServer"}).found)
+                continue;
+            const DependencyWalkInput input{path, LoaderSearchFolders(path)};
+            double start = NowMs();
+            const DependencyCulprit culprit = FindMissingDependency(input);
+            first.push_back(NowMs() - start);
+            start = NowMs();
+            FindMissingDependency(input);
+            second.push_back(NowMs() - start);
+            if (culprit.kind != CulpritKind::None)
+                ++named;
+            std::printf("  %-32ls %7.2f %7.2f%s\n", name.c_str(), first.back(), second.back(),
+                        culprit.kind != CulpritKind::None ? "  (named a culprit)" : "");
+        }
+    }
+    double total = 0;
+    for (double ms : first)
+        total += ms;
+    std::printf(
+        "walk: %zu servers, %d culprits named; first walk median %.2f ms, mean %.2f ms, "
+        "max %.2f ms; again median %.2f ms\n",
+        first.size(), named, Median(first), first.empty() ? 0 : total / first.size(),
+        first.empty() ? 0 : *std::max_element(first.begin(), first.end()), Median(second));
+}
+
+class QuietHost : public BatchHost {
+  public:
+    void SetMousePointer(int) override {}
+    void HideMainWindow() override {}
+    void ShowMainWindow() override {}
+    int ShowMessage(const std::wstring&, int style, const std::wstring&) override {
+        closingStyle = style;
+        return IDOK;
+    }
+    int closingStyle = 0;
+};
+
+class BenchOptions : public OptionsSource {
+  public:
+    bool IsOn(OptionFlag flag) override { return flag == OptionFlag::WarnMissingSource; }
+    std::wstring TargetSubfolder() override { return kSystem32Subfolder; }
+};
+
+GUID ClassOf(const std::wstring& name) {
+    const std::wstring key = testing::TestServerClsidKey(name);
+    GUID guid{};
+    CLSIDFromString(key.substr(key.find(L'{')).c_str(), &guid);
+    return guid;
+}
+
+void BenchReadback(int count) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring root =
+        std::wstring(temp) + L"kestrave-cause-bench-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring windows = root + L"\\windows";
+    const std::wstring system = windows + kSystem32Subfolder;
+    const std::wstring sources = root + L"\\sources";
+    for (const std::wstring& folder : {root, windows, system, sources})
+        CreateDirectoryW(folder.c_str(), nullptr);
+
+    // Each copy's type library lists the class it registers and three that nothing registers,
+    // as a control lists its controls, property pages and helpers.
+    const std::wstring server = ProgramFolder() + L"\\good_server.dll";
+    testing::NoQueueDisplay display;
+    ServerList list(display);
+    std::vector<std::wstring> names;
+    for (int i = 0; i < count; ++i) {
+        wchar_t name[64];
+        swprintf(name, 64, L"bench_readback_%04d.ocx", i);
+        names.push_back(name);
+        std::vector<testing::TypeLibraryClass> classes{{ClassOf(name), true}};
+        for (int extra = 0; extra < 3; ++extra) {
+            GUID guid{};
+            CoCreateGuid(&guid);
+            classes.push_back({guid, true});
+        }
+        const std::wstring source = sources + L"\\" + name;
+        testing::CopyWithTypeLibrary(server, source, classes);
+        list.Append(name, source, source);
+    }
+
+    SetEnvironmentVariableW(L"windir", windows.c_str());
+    BenchOptions options;
+    QuietHost host;
+    testing::TestHostImages images;
+    double batchMs = 0;
+    FILETIME started{};
+    {
+        HostSession hosts(images);
+        const std::wstring nowhere = L"C:\\kestrave-bench-nowhere.ocx";
+        hosts.DeleteSystemCopy(ImageKind::X86, nowhere, nowhere);  // the host is started
+        GetSystemTimeAsFileTime(&started);
+        const double start = NowMs();
+        RegisterAll(list, options, host, hosts);
+        batchMs = NowMs() - start;
+    }
+
+    // The readback as a host would run it after each file, taken three times: the fastest
+    // round is the one least disturbed by the other work on this machine.
+    double readbackMs = 1e300;
+    std::size_t findings = 0;
+    for (int round = 0; round < 3; ++round) {
+        findings = 0;
+        const double start = NowMs();
+        for (const std::wstring& name : names)
+            findings += ReadBackClasses({system + name, started, sizeof(void*) == 8, {}}).size();
+        readbackMs = std::min(readbackMs, NowMs() - start);
+    }
+
+    std::printf(
+        "readback: %d copies of a server with a type library of 4 creatable classes; "
+        "batch %s\n",
+        count, host.closingStyle == 64 ? "reported success" : "did NOT report success");
+    std::printf("  batch without readback  %8.1f ms  %6.2f ms a file\n", batchMs, batchMs / count);
+    std::printf("  readback alone          %8.1f ms  %6.2f ms a file  (%zu classes named)\n",
+                readbackMs, readbackMs / count, findings);
+    std::printf("  batch with readback     %8.1f ms  %6.2f ms a file  = %.2f times the batch\n",
+                batchMs + readbackMs, (batchMs + readbackMs) / count,
+                (batchMs + readbackMs) / batchMs);
+
+    for (const std::wstring& name : names)
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name).c_str());
+    testing::RemoveTree(root);
+}
+
+}  // namespace
+}  // namespace kestrave
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring what = argc > 1 ? argv[1] : L"";
+    const int count = argc > 2 ? _wtoi(argv[2]) : 200;
+    OleInitialize(nullptr);  // a registration host keeps the COM runtime loaded too
+    if (what.empty() || what == L"walk")
+        kestrave::BenchWalk();
+    if (what.empty() || what == L"readback")
+        kestrave::BenchReadback(count > 0 ? count : 200);
+    OleUninitialize();
+    return 0;
+}
