@@ -30,17 +30,44 @@ std::string Describe(const DependencyCulprit& c) {
            Utf8FromWide(c.assemblyArchitecture) + "' needed by '" + Utf8FromWide(c.neededBy) + "'";
 }
 
+enum class LoadResult { Loads, Fails, Either, NotTried };
+
+// What the loader says of `copy` when its folder is also the current one (so the current
+// folder adds nothing to the search). The servers' DllMain runs here, as in the server-entry
+// tests; they do nothing in it but accept or refuse.
+LoadResult LoadAsTheHostWould(const std::wstring& copy, const std::wstring& folder) {
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(folder.c_str());
+    DWORD oldMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
+    HMODULE library = LoadLibraryExW(copy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    SetThreadErrorMode(oldMode, nullptr);
+    SetCurrentDirectoryW(previous);
+    if (!library)
+        return LoadResult::Fails;
+    FreeLibrary(library);
+    return LoadResult::Loads;
+}
+
 // The queued file is copied into a stand-in system folder, with the helper libraries the case
 // puts beside it; the loader's search is that folder, then the real system folder.
 TEST(FindMissingDependency, NamesWhatStopsEachServerFromLoading) {
-    TempFolder systemFolder;
-    TempFolder laterFolder;  // searched after both system folders
+    // Each case gets folders of its own: a file whose load failed may stay open for a while.
+    struct Folders {
+        TempFolder system;
+        TempFolder later;  // searched after both system folders
+    };
     struct Case {
         const char* what;
+        // What the loader makes of the copy. A function missing from a present library fails
+        // the load on Windows, but Wine binds it to a stub; an unknown API set fails it, though
+        // the walk never names one (the loader resolves those, not the file system).
+        LoadResult load;
         const wchar_t* server;
         const wchar_t* copyName;
-        std::vector<const wchar_t*> helpers;  // built libraries put beside the copy
-        std::function<void()> prepare;        // anything else the case needs on disk
+        std::vector<const wchar_t*> helpers;          // built libraries put beside the copy
+        std::function<void(const Folders&)> prepare;  // anything else the case needs on disk
         DependencyCulprit expected;
     };
     auto culprit = [](CulpritKind kind, std::wstring file, std::wstring neededBy) {
@@ -57,114 +84,134 @@ TEST(FindMissingDependency, NamesWhatStopsEachServerFromLoading) {
         culprit(CulpritKind::MissingFunction, L"a_old.dll", L"s_oldord.ocx");
     missingByOrdinal.ordinal = 42;
     DependencyCulprit otherBitness =
-        culprit(CulpritKind::OtherBitness, systemFolder / L"a_dep32.dll", L"s_needs32.ocx");
+        culprit(CulpritKind::OtherBitness, L"a_dep32.dll", L"s_needs32.ocx");  // in the folder
     otherBitness.foundIs64 = sizeof(void*) == 4;
     DependencyCulprit absentAssembly = culprit(CulpritKind::MissingAssembly, L"", L"s_sxs.ocx");
     absentAssembly.assembly = L"Kestrave.Test.AbsentRuntime";
     absentAssembly.assemblyVersion = L"1.2.3.4";
     absentAssembly.assemblyArchitecture = L"*";
-    const std::wstring delayedCopy = systemFolder / L"s_delay.ocx";
 
     const Case cases[] = {
         {"a missing library",
+         LoadResult::Fails,
          L"cause_missing_server.dll",
          L"s_missing.ocx",
          {},
          {},
          culprit(CulpritKind::MissingFile, L"nosuchdep.dll", L"s_missing.ocx")},
         {"a library missing two levels deep",
+         LoadResult::Fails,
          L"cause_deep_server.dll",
          L"s_deep.ocx",
          {L"a_mid.dll"},
          {},
          culprit(CulpritKind::MissingFile, L"nosuchdep2.dll", L"a_mid.dll")},
         {"a helper left behind",
+         LoadResult::Fails,
          L"cause_deep_server.dll",
          L"s_deep.ocx",
          {},
          {},
          culprit(CulpritKind::MissingFile, L"a_mid.dll", L"s_deep.ocx")},
         {"only the other bitness",
+         LoadResult::Fails,
          L"cause_needs32_server.dll",
          L"s_needs32.ocx",
          {},
-         [&] { testing::WriteOtherBitnessLibrary(systemFolder / L"a_dep32.dll"); },
+         [](const Folders& f) { testing::WriteOtherBitnessLibrary(f.system / L"a_dep32.dll"); },
          otherBitness},
         {"the other bitness first, the right one later",
+         LoadResult::NotTried,
          L"cause_needs32_server.dll",
          L"s_needs32.ocx",
          {},
-         [&] {
-             testing::WriteOtherBitnessLibrary(systemFolder / L"a_dep32.dll");
-             testing::CopyOrFail(TestServerPath(L"a_dep32.dll"), laterFolder / L"a_dep32.dll");
+         [](const Folders& f) {
+             testing::WriteOtherBitnessLibrary(f.system / L"a_dep32.dll");
+             testing::CopyOrFail(TestServerPath(L"a_dep32.dll"), f.later / L"a_dep32.dll");
          },
          {}},
         {"a function missing by name",
+         LoadResult::Either,
          L"cause_oldfunc_server.dll",
          L"s_oldfunc.ocx",
          {L"a_old.dll"},
          {},
          missingByName},
         {"a function missing by ordinal",
+         LoadResult::Either,
          L"cause_oldord_server.dll",
          L"s_oldord.ocx",
          {L"a_old.dll"},
          {},
          missingByOrdinal},
         {"an export forwarded to a missing library",
+         LoadResult::Either,
          L"cause_forward_server.dll",
          L"s_forward.ocx",
          {L"a_fwd.dll"},
          {},
          culprit(CulpritKind::MissingFile, L"nosuchfwd.dll", L"a_fwd.dll")},
         {"a delay-loaded missing library",
+         LoadResult::Loads,
          L"cause_delay_server.dll",
          L"s_delay.ocx",
          {},
-         [&] {
+         [](const Folders& f) {
              testing::CopyWithDelayImportDirectory(TestServerPath(L"cause_delay_server.dll"),
-                                                   delayedCopy, "nosuchdelay.dll");
+                                                   f.system / L"s_delay.ocx", "nosuchdelay.dll");
          },
          culprit(CulpritKind::MissingFile, L"nosuchdelay.dll", L"s_delay.ocx")},
         {"an assembly that is not installed, before the library it would give",
+         LoadResult::Fails,
          L"cause_sxs_server.dll",
          L"s_sxs.ocx",
          {},
          {},
          absentAssembly},
         {"an absent contract, when nothing else is missing",
+         LoadResult::Fails,
          L"cause_contract_server.dll",
          L"s_contract.ocx",
          {},
          {},
          culprit(CulpritKind::MissingFile, L"ext-ms-win-kestrave-test-l1-1-0.dll",
                  L"s_contract.ocx")},
-        {"an API set is never missing", L"cause_apiset_server.dll", L"s_apiset.ocx", {}, {}, {}},
+        {"an API set is never missing",
+         LoadResult::Either,
+         L"cause_apiset_server.dll",
+         L"s_apiset.ocx",
+         {},
+         {},
+         {}},
         {"DllMain refuses: nothing is missing",
+         LoadResult::Fails,
          L"cause_refusing_server.dll",
          L"s_refusing.ocx",
          {},
          {},
          {}},
-        {"a well-behaved server", L"good_server.dll", L"s_good.ocx", {}, {}, {}},
+        {"a well-behaved server", LoadResult::Loads, L"good_server.dll", L"s_good.ocx", {}, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        testing::RemoveTree(systemFolder.Path());
-        testing::RemoveTree(laterFolder.Path());
-        testing::MakeFolder(systemFolder.Path());
-        testing::MakeFolder(laterFolder.Path());
-        const std::wstring copy = systemFolder / c.copyName;
-        if (copy != delayedCopy)
-            testing::CopyOrFail(TestServerPath(c.server), copy);
+        Folders folders;
+        const std::wstring copy = folders.system / c.copyName;
+        testing::CopyOrFail(TestServerPath(c.server), copy);
         for (const wchar_t* helper : c.helpers)
-            testing::CopyOrFail(TestServerPath(helper), systemFolder / helper);
+            testing::CopyOrFail(TestServerPath(helper), folders.system / helper);
         if (c.prepare)
-            c.prepare();
+            c.prepare(folders);
+        DependencyCulprit expected = c.expected;
+        if (expected.kind == CulpritKind::OtherBitness)
+            expected.file = folders.system / expected.file;
 
         const DependencyCulprit found = FindMissingDependency(
-            {copy, {systemFolder.Path(), SystemFolder(), laterFolder.Path()}});
-        EXPECT_EQ(Describe(found), Describe(c.expected));
+            {copy, {folders.system.Path(), SystemFolder(), folders.later.Path()}});
+        EXPECT_EQ(Describe(found), Describe(expected));
+        if (c.load == LoadResult::Loads || c.load == LoadResult::Fails) {
+            EXPECT_EQ(LoadAsTheHostWould(copy, folders.system.Path()), c.load)
+                << "the fixture does not fail the way the case says";
+        }
     }
 }
 

@@ -86,7 +86,9 @@ void CopyWithDelayImportDirectory(const std::wstring& from, const std::wstring& 
 }
 
 void WriteOtherBitnessLibrary(const std::wstring& path) {
-    std::string bytes(0x200, '\0');
+    // Headers and one section of code (a single return): Wine would load a library without
+    // code into a process of the other bitness, as it does resource-only libraries.
+    std::string bytes(0x400, '\0');
     IMAGE_DOS_HEADER dos{};
     dos.e_magic = IMAGE_DOS_SIGNATURE;
     dos.e_lfanew = 0x40;
@@ -94,24 +96,44 @@ void WriteOtherBitnessLibrary(const std::wstring& path) {
     Put<DWORD>(bytes, 0x40, IMAGE_NT_SIGNATURE);
     IMAGE_FILE_HEADER file{};
     file.Characteristics = IMAGE_FILE_DLL | IMAGE_FILE_EXECUTABLE_IMAGE;
+    file.NumberOfSections = 1;
 #if defined(_WIN64)
     file.Machine = IMAGE_FILE_MACHINE_I386;
     file.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER32);
     IMAGE_OPTIONAL_HEADER32 optional{};
     optional.Magic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+    optional.ImageBase = 0x10000000;
+    const BYTE returnFromEntry[] = {0xB8, 0x01, 0, 0, 0, 0xC2, 0x0C, 0x00};  // mov eax,1; ret 12
 #else
     file.Machine = IMAGE_FILE_MACHINE_AMD64;
     file.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER64);
     IMAGE_OPTIONAL_HEADER64 optional{};
     optional.Magic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    optional.ImageBase = 0x180000000ull;
+    const BYTE returnFromEntry[] = {0xB8, 0x01, 0, 0, 0, 0xC3};  // mov eax,1; ret
 #endif
+    optional.AddressOfEntryPoint = 0x1000;
+    optional.BaseOfCode = 0x1000;
+    optional.SizeOfCode = 0x200;
     optional.SizeOfHeaders = 0x200;
     optional.FileAlignment = 0x200;
     optional.SectionAlignment = 0x1000;
-    optional.SizeOfImage = 0x1000;
+    optional.SizeOfImage = 0x2000;
+    optional.MajorSubsystemVersion = 4;
+    optional.MajorOperatingSystemVersion = 4;
+    optional.Subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
     optional.NumberOfRvaAndSizes = IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
     Put(bytes, 0x44, file);
     Put(bytes, 0x44 + sizeof file, optional);
+    IMAGE_SECTION_HEADER text{};
+    std::memcpy(text.Name, ".text", 5);
+    text.Misc.VirtualSize = sizeof returnFromEntry;
+    text.VirtualAddress = 0x1000;
+    text.SizeOfRawData = 0x200;
+    text.PointerToRawData = 0x200;
+    text.Characteristics = IMAGE_SCN_CNT_CODE | IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_MEM_READ;
+    Put(bytes, 0x44 + sizeof file + sizeof optional, text);
+    std::memcpy(bytes.data() + 0x200, returnFromEntry, sizeof returnFromEntry);
     WriteWholeFile(path, bytes);
 }
 
