@@ -90,6 +90,10 @@ TEST(FindMissingDependency, NamesWhatStopsEachServerFromLoading) {
     absentAssembly.assembly = L"Kestrave.Test.AbsentRuntime";
     absentAssembly.assemblyVersion = L"1.2.3.4";
     absentAssembly.assemblyArchitecture = L"*";
+    DependencyCulprit secondAssembly = absentAssembly;
+    secondAssembly.neededBy = L"s_sxs2.ocx";
+    secondAssembly.assembly = L"Kestrave.Test.SecondRuntime";
+    secondAssembly.assemblyVersion = L"2.0.0.0";
 
     const Case cases[] = {
         {"a missing library",
@@ -168,6 +172,15 @@ TEST(FindMissingDependency, NamesWhatStopsEachServerFromLoading) {
          {},
          {},
          absentAssembly},
+        // Windows refuses a library whose own manifest cannot be resolved (14001); Wine
+        // refuses it only when a library it imports is then missing too.
+        {"of two assemblies, the one that is not installed",
+         LoadResult::Either,
+         L"cause_sxs_pair_server.dll",
+         L"s_sxs2.ocx",
+         {},
+         {},
+         secondAssembly},
         {"an absent contract, when nothing else is missing",
          LoadResult::Fails,
          L"cause_contract_server.dll",
