@@ -83,6 +83,9 @@ TEST(FindMissingDependency, NamesWhatStopsEachServerFromLoading) {
     DependencyCulprit missingByOrdinal =
         culprit(CulpritKind::MissingFunction, L"a_old.dll", L"s_oldord.ocx");
     missingByOrdinal.ordinal = 42;
+    DependencyCulprit missingFromSystem =
+        culprit(CulpritKind::MissingFunction, L"KERNEL32.dll", L"s_newer.ocx");
+    missingFromSystem.function = L"KestraveNoSuchFunction";
     DependencyCulprit otherBitness =
         culprit(CulpritKind::OtherBitness, L"a_dep32.dll", L"s_needs32.ocx");  // in the folder
     otherBitness.foundIs64 = sizeof(void*) == 4;
@@ -148,6 +151,13 @@ TEST(FindMissingDependency, NamesWhatStopsEachServerFromLoading) {
          {L"a_old.dll"},
          {},
          missingByOrdinal},
+        {"a function missing from a loaded system library",
+         LoadResult::Either,
+         L"cause_newer_system_server.dll",
+         L"s_newer.ocx",
+         {},
+         {},
+         missingFromSystem},
         {"an export forwarded to a missing library",
          LoadResult::Either,
          L"cause_forward_server.dll",
