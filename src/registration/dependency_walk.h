@@ -41,6 +41,18 @@ struct DependencyWalkInput {
     bool trustLoadedLibraries = true;
 };
 
+// Exception codes that say an import could not be bound when it was first called, so that a
+// walk can name the cause: Wine's stub for a function a library lacks, and the delay-load
+// helper's missing library and missing function.
+constexpr DWORD kUnimplementedFunctionCode = 0x80000100;
+constexpr DWORD kDelayLoadMissingLibraryCode = 0xC06D007E;
+constexpr DWORD kDelayLoadMissingFunctionCode = 0xC06D007F;
+
+inline bool IsImportBindingFault(DWORD code) {
+    return code == kUnimplementedFunctionCode || code == kDelayLoadMissingLibraryCode ||
+           code == kDelayLoadMissingFunctionCode;
+}
+
 // Walks the import graph of `input.file` the way the loader would, and names the first thing
 // that cannot be found. A missing assembly outranks the libraries it would have provided;
 // problems of direct imports outrank those of delay-loaded ones; an `ext-ms-win-*` contract
