@@ -21,8 +21,17 @@ constexpr std::size_t kMaxLibrariesRead = 4000;
 constexpr int kMaxDepth = 64;
 constexpr int kMaxForwardHops = 16;
 
-std::wstring Widen(const std::string& ascii) {
-    return std::wstring(ascii.begin(), ascii.end());
+// A name from a file's tables as the loader reads it: in the ANSI code page.
+std::wstring Widen(const std::string& name) {
+    if (name.empty())
+        return {};
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    std::wstring wide(length > 0 ? length : 0, L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide.data(),
+                            length);
+    return wide;
 }
 
 std::wstring Lower(std::wstring text) {

@@ -93,8 +93,9 @@ class ImageFile {
         return offset && ReadAtOffset(*offset, out);
     }
 
-    // A NUL-terminated name of printable ASCII, as library and function names are. It may run
-    // on only as far as its section's data goes.
+    // A NUL-terminated name without control characters. Library names may hold spaces and,
+    // in the system's ANSI code page, letters beyond ASCII (a vendor's own helper library may
+    // be named in Chinese). It may run on only as far as its section's data goes.
     bool ReadName(DWORD rva, std::string& out) const {
         const auto span = Locate(rva);
         if (!span)
@@ -104,8 +105,10 @@ class ImageFile {
         if (!end)
             return false;
         out.assign(text, static_cast<const char*>(end));
-        return !out.empty() &&
-               std::all_of(out.begin(), out.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+        return !out.empty() && std::all_of(out.begin(), out.end(), [](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return byte >= 0x20 && byte != 0x7F;
+        });
     }
 
     bool ReadBytesAtOffset(std::size_t offset, void* out, std::size_t length) const {

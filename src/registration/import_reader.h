@@ -20,7 +20,7 @@ struct ImportedFunction {
 };
 
 struct ImportedLibrary {
-    std::string name;  // as written in the file, e.g. "KERNEL32.dll"
+    std::string name;  // as written in the file (ANSI code page), e.g. "KERNEL32.dll"
     bool delayed = false;
     std::vector<ImportedFunction> functions;
 };
