@@ -141,6 +141,35 @@ TEST(ReadBackClasses, NamesOnlyClassesThatLeadToAnotherFile) {
     RemoveEntries();
 }
 
+// A copy in the real system folder, as the batch puts it, reached by the spellings servers
+// use for that folder.
+TEST(ReadBackClasses, KnowsTheSystemFolderByItsVariableAndByABareName) {
+    wchar_t buffer[MAX_PATH];
+    const std::wstring system(buffer, GetSystemDirectoryW(buffer, MAX_PATH));
+    const std::wstring name = L"kestrave_readback_test.ocx";
+    const std::wstring copy = system + L"\\" + name;
+    testing::CopyWithTypeLibrary(TestServerPath(L"good_server.dll"), copy, {{kCreatable, true}});
+    const std::wstring underRoot = L"%SystemRoot%" + copy.substr(copy.find(L'\\', 3));
+    struct Case {
+        const char* what;
+        std::wstring value;
+        DWORD type;
+    } cases[] = {
+        {"through %SystemRoot%", underRoot, REG_EXPAND_SZ},
+        {"by its bare name", name, REG_SZ},
+        {"by its bare name, quoted", L"\"" + name + L"\"", REG_SZ},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RemoveEntries();
+        const FILETIME started = Now();
+        WriteServerEntry(HKEY_LOCAL_MACHINE, kCreatable, c.value, c.type);
+        EXPECT_EQ(Describe(ReadBackClasses({copy, started, sizeof(void*) == 8, {}})), "");
+    }
+    RemoveEntries();
+    DeleteFileW(copy.c_str());
+}
+
 TEST(ReadBackClasses, NamesNothingForAFileWithoutATypeLibrary) {
     EXPECT_TRUE(ReadBackClasses({TestServerPath(L"good_server.dll"), Now(), sizeof(void*) == 8, {}})
                     .empty());
