@@ -176,7 +176,7 @@ class Walk {
     }
 
   private:
-    enum class Where { Provided, Loaded, Found, Missing, OtherBitness };
+    enum class Where { Provided, Loaded, Found, Missing, OtherBitness, Unknown };
     struct Resolution {
         Where where = Where::Missing;
         std::wstring path;  // Found, or OtherBitness: the file of the other bitness found first
@@ -216,8 +216,11 @@ class Walk {
             const DWORD attributes = GetFileAttributesW(candidate.c_str());
             if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
                 continue;
-            if (readCount_ >= kMaxLibrariesRead)
-                break;
+            if (readCount_ >= kMaxLibrariesRead) {
+                // Past what any real graph needs: claim nothing rather than "missing".
+                r.where = Where::Unknown;
+                return r;
+            }
             ++readCount_;
             auto reading = std::make_shared<ImportReading>(ReadImports(candidate));
             const bool image = reading->status == ImportReadStatus::Read ||
@@ -308,7 +311,7 @@ class Walk {
             Note(culprit, rank);
             return false;
         }
-        return r.where != Where::Provided;
+        return r.where != Where::Provided && r.where != Where::Unknown;
     }
 
     void Enter(const Resolution& r, Rank rank, int depth) {
