@@ -1,6 +1,7 @@
 #include "server_entry.h"
 
 #include <ole2.h>
+#include <tlhelp32.h>
 
 #include <memory>
 
@@ -49,6 +50,25 @@ namespace kestrave {
 namespace {
 
 LONG g_ownThreads = -1;
+LONG g_ownThreadsSeenBySystem = -1;
+
+// This process's threads as the system lists them: a thread started without thread
+// notifications (or one whose notifications a server switched off) is counted here too.
+LONG ThreadsSeenBySystem() {
+    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot)
+        return -1;
+    const DWORD self = GetCurrentProcessId();
+    LONG count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID == self)
+            ++count;
+    }
+    return count;
+}
 
 // The thread a server's export runs on: made for that one server and ended before its library
 // is released, so that the windows, timers and hooks it made go with it. It enters its
@@ -179,6 +199,7 @@ void NoteOwnThreads() {
     if (std::unique_ptr<ServerThread> warmUp = ServerThread::Start(ignored))
         warmUp.reset();
     g_ownThreads = g_liveThreads;
+    g_ownThreadsSeenBySystem = ThreadsSeenBySystem();
 }
 
 bool ServerLeftSomethingBehind(HMODULE loadedAt) {
@@ -190,8 +211,12 @@ bool ServerLeftSomethingBehind(HMODULE loadedAt) {
                                        reinterpret_cast<LPCWSTR>(loadedAt), &stillMapped))
         return true;
     // The prepared thread for the next server is the host's own.
-    const LONG expected = g_ownThreads + (g_nextThread ? 1 : 0);
-    return g_liveThreads > expected;
+    const LONG prepared = g_nextThread ? 1 : 0;
+    if (g_liveThreads > g_ownThreads + prepared)
+        return true;
+    // When the system cannot list them, the host cannot tell: it retires.
+    const LONG seen = ThreadsSeenBySystem();
+    return seen < 0 || seen > g_ownThreadsSeenBySystem + prepared;
 }
 
 }  // namespace kestrave
