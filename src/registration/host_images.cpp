@@ -92,28 +92,42 @@ DWORD ProgramHostImages::MakeFolder() {
 }
 
 DWORD ProgramHostImages::Write(const std::wstring& path, const std::vector<UCHAR>& bytes) {
-    // Nobody may write or delete it from its creation on; it may be read (and run) once whole.
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        DWORD error = GetLastError();
-        return error;
+    {
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            DWORD error = GetLastError();
+            return error;
+        }
+        written_.push_back(path);
+        DWORD done = 0;
+        if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done,
+                       nullptr)) {
+            DWORD error = GetLastError();
+            return error;
+        }
+        if (done != bytes.size())
+            return ERROR_WRITE_FAULT;
     }
-    written_.push_back(path);
-    DWORD done = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr)) {
-        DWORD error = GetLastError();
-        return error;
-    }
-    if (done != bytes.size())
-        return ERROR_WRITE_FAULT;
-    // The hold that stays must not write, or the system could not start the host from it; it
-    // is taken from the writing one before that is let go, so that there is no moment between.
-    FileHandle hold(ReOpenFile(file.get(), GENERIC_READ, FILE_SHARE_READ, 0));
+    // The system cannot start a program from a file somebody holds open for writing, so the
+    // hold that stays only reads; nobody may write or delete the file while it is held. What it
+    // holds is read back whole: the host that runs is the one carried, whatever happened
+    // between the write and the hold.
+    FileHandle hold(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hold) {
         DWORD error = GetLastError();
         return error;
     }
+    std::vector<UCHAR> held(bytes.size() + 1);
+    DWORD read = 0;
+    if (!ReadFile(hold.get(), held.data(), static_cast<DWORD>(held.size()), &read, nullptr)) {
+        DWORD error = GetLastError();
+        return error;
+    }
+    held.resize(read);
+    if (held != bytes)
+        return ERROR_FILE_INVALID;
     held_.push_back(std::move(hold));
     return ERROR_SUCCESS;
 }

@@ -38,6 +38,7 @@ class Host {
         HostReply done;
         done.sequence = request.sequence;
         HMODULE loadedAt = nullptr;
+        const std::vector<HMODULE> modulesBefore = LoadedModules();
         done.result = CallServerEntry(
             request.path, unregister,
             [&] {
@@ -50,7 +51,8 @@ class Host {
             &loadedAt);
         // Nothing one server leaves behind may reach the next file: a host that holds any of
         // it serves no more.
-        if (done.result.outcome != EntryOutcome::NotFound && ServerLeftSomethingBehind(loadedAt))
+        if (done.result.outcome != EntryOutcome::NotFound &&
+            ServerLeftSomethingBehind(loadedAt, modulesBefore))
             retiring_ = true;
         done.retiring = retiring_;
         if (!WriteHostReply(pipe_, done))

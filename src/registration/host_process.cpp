@@ -247,8 +247,11 @@ HostProcess::Got HostProcess::Receive(std::string& bytes, DWORD limit, DWORD lim
     const HANDLE signals[] = {event_.get(), process_.get()};
     DWORD woken = wait(2, signals, limitMs);
     // A host may answer and end at once: its answer counts.
-    if (woken == WAIT_OBJECT_0 + 1 && WaitForSingleObject(event_.get(), 100) == WAIT_OBJECT_0)
-        woken = WAIT_OBJECT_0;
+    if (woken == WAIT_OBJECT_0 + 1) {
+        const HANDLE answered = event_.get();
+        if (wait(1, &answered, 100) == WAIT_OBJECT_0)
+            woken = WAIT_OBJECT_0;
+    }
     if (woken == WAIT_OBJECT_0) {
         if (GetOverlappedResult(pipe_.get(), &overlapped, &read, FALSE)) {
             bytes.resize(read);

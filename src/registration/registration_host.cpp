@@ -53,6 +53,7 @@ HostProcess* HostSession::HostFor(ImageKind kind, std::wstring& whyNot) {
 void HostSession::End(ImageKind kind) {
     std::unique_ptr<HostProcess>& host = hosts_[Slot(kind)];
     serversLoaded_[Slot(kind)] = 0;
+    served_[Slot(kind)] = false;
     if (host)
         host->End(wait_);
     host.reset();
@@ -63,54 +64,60 @@ void HostSession::End(ImageKind kind) {
 HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std::wstring& path,
                                        DWORD waitLimitMs) {
     Exchange exchange;
-    HostProcess* host = HostFor(kind, exchange.failure);
-    if (!host)
-        return exchange;
     const unsigned long sequence = ++lastSequence_;
     const std::string request = EncodeHostRequest({verb, sequence, path});
-    // A request that could not be written never reached the host: it ended before, and a
-    // fresh one is asked instead.
-    if (!host->Send(request, wait_, kFileStepLimitMs)) {
-        End(kind);
-        host = HostFor(kind, exchange.failure);
+    // A host that served before takes a request up at once. One that cannot be written to, or
+    // does not take it up in time (a server may hold it up past a forged answer), is ended and
+    // the request goes to a fresh host: the file is not to blame.
+    for (int attempt = 0;; ++attempt) {
+        const bool mayRetry = attempt == 0 && served_[Slot(kind)];
+        HostProcess* host = HostFor(kind, exchange.failure);
         if (!host)
             return exchange;
         if (!host->Send(request, wait_, kFileStepLimitMs)) {
             exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
             End(kind);
+            if (attempt == 0)
+                continue;
             return exchange;
         }
-    }
-    bool loading = false;
-    for (;;) {
-        std::string bytes;
-        const HostProcess::Got got =
-            host->Receive(bytes, kHostReplyLimit, loading ? waitLimitMs : kFileStepLimitMs, wait_);
-        HostReply reply;
-        if (got == HostProcess::Got::TimedOut) {
-            exchange.failure = loading ? EntryFailureReason({EntryOutcome::TimedOut}, false, {})
-                                       : kFileStepOverranReason;
-        } else if (got == HostProcess::Got::Ended) {
-            exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
-        } else if (got == HostProcess::Got::Oversized ||
-                   !DecodeHostReply(bytes.data(), bytes.size(), sequence, reply) ||
-                   (loading && reply.kind == HostReplyKind::Loading)) {
-            exchange.failure = kHostMisbehavedReason;
-        } else if (reply.kind == HostReplyKind::Loading) {
-            loading = true;
-            continue;
-        } else {
-            exchange.answered = true;
-            exchange.result = reply.result;
-            const bool worn = loading && ++serversLoaded_[Slot(kind)] >= kServersPerHost;
-            // The host's own word can only retire it sooner: the program counts what runs in
-            // its job itself.
-            if (reply.retiring || worn || !host->RunsAlone())
-                End(kind);
+        bool loading = false;
+        for (;;) {
+            std::string bytes;
+            const DWORD limitMs = loading    ? waitLimitMs
+                                  : mayRetry ? kServedHostPickupMs
+                                             : kFileStepLimitMs;
+            const HostProcess::Got got = host->Receive(bytes, kHostReplyLimit, limitMs, wait_);
+            HostReply reply;
+            if (got == HostProcess::Got::TimedOut && !loading && mayRetry)
+                break;
+            if (got == HostProcess::Got::TimedOut) {
+                exchange.failure = loading ? EntryFailureReason({EntryOutcome::TimedOut}, false, {})
+                                           : kFileStepOverranReason;
+            } else if (got == HostProcess::Got::Ended) {
+                exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
+            } else if (got == HostProcess::Got::Oversized ||
+                       !DecodeHostReply(bytes.data(), bytes.size(), sequence, reply) ||
+                       (loading && reply.kind == HostReplyKind::Loading)) {
+                exchange.failure = kHostMisbehavedReason;
+            } else if (reply.kind == HostReplyKind::Loading) {
+                loading = true;
+                continue;
+            } else {
+                exchange.answered = true;
+                exchange.result = reply.result;
+                served_[Slot(kind)] = true;
+                const bool worn = loading && ++serversLoaded_[Slot(kind)] >= kServersPerHost;
+                // The host's own word can only retire it sooner: the program looks at what runs
+                // in its job itself.
+                if (reply.retiring || worn || !host->RunsAlone())
+                    End(kind);
+                return exchange;
+            }
+            End(kind);
             return exchange;
         }
         End(kind);
-        return exchange;
     }
 }
 

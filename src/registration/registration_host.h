@@ -27,6 +27,9 @@ inline constexpr DWORD kFileStepLimitMs = 60000;
 // much; a fresh host every few hundred files costs well under a millisecond a file.
 inline constexpr int kServersPerHost = 500;
 
+// How long a host that has served before may take to take up the next request.
+inline constexpr DWORD kServedHostPickupMs = 2000;
+
 // A host sent what was not the answer to the program's request: it is ended at once.
 inline constexpr wchar_t kHostMisbehavedReason[] = L"注册进程的回答不合规定,已终止";
 
@@ -88,6 +91,7 @@ class HostSession {
     HostWait wait_;
     std::unique_ptr<HostProcess> hosts_[2];
     int serversLoaded_[2] = {0, 0};
+    bool served_[2] = {false, false};
     int hostsStarted_ = 0;
     unsigned long lastSequence_ = 0;
 };

@@ -1,8 +1,10 @@
 #include "server_entry.h"
 
 #include <ole2.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "file_lookup.h"
@@ -202,13 +204,36 @@ void NoteOwnThreads() {
     g_ownThreadsSeenBySystem = ThreadsSeenBySystem();
 }
 
-bool ServerLeftSomethingBehind(HMODULE loadedAt) {
+std::vector<HMODULE> LoadedModules() {
+    std::vector<HMODULE> modules(256);
+    for (;;) {
+        DWORD needed = 0;
+        if (!K32EnumProcessModules(GetCurrentProcess(), modules.data(),
+                                   static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed))
+            return {};
+        const size_t count = needed / sizeof(HMODULE);
+        if (count <= modules.size()) {
+            modules.resize(count);
+            std::sort(modules.begin(), modules.end());
+            return modules;
+        }
+        modules.resize(count + 16);
+    }
+}
+
+bool ServerLeftSomethingBehind(HMODULE loadedAt, const std::vector<HMODULE>& modulesBefore) {
     // Asked by address, which the loader answers from its list; asked by path, it would look
     // the file up on disk again. Nothing else is loaded between the release and this question.
     HMODULE stillMapped = nullptr;
     if (loadedAt && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                        reinterpret_cast<LPCWSTR>(loadedAt), &stillMapped))
+        return true;
+    // A library the server loaded and kept (or the system loaded for it) may run code of its
+    // own, or stand in for the next server's.
+    const std::vector<HMODULE> now = LoadedModules();
+    if (now.empty() || modulesBefore.empty() ||
+        !std::includes(modulesBefore.begin(), modulesBefore.end(), now.begin(), now.end()))
         return true;
     // The prepared thread for the next server is the host's own.
     const LONG prepared = g_nextThread ? 1 : 0;
