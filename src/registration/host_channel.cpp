@@ -36,8 +36,15 @@ bool Decode(const char* bytes, size_t size, Fields& fields) {
     return true;
 }
 
+// Written out by hand: the host then carries no formatter for it.
 std::wstring Number(unsigned long value) {
-    return std::to_wstring(value);
+    wchar_t digits[16];
+    wchar_t* first = digits + 16;
+    do {
+        *--first = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::wstring(first, digits + 16);
 }
 
 // Plain decimal digits only, no sign, no spaces, within 32 bits.

@@ -7,6 +7,8 @@
 //   early_hang*     answers "done" for request 1 (a good guess in a fresh session) and then
 //                   never returns
 //   keep_library*   loads a library and never lets it go
+//   quiet_thread*   starts a thread that never ends, made without thread notifications (so no
+//                   library, nor the host's own count, hears of it)
 //   child*          starts the program KESTRAVE_TEST_CHILD names, which tries to write into the
 //                   pipe later (it would inherit any inheritable handle of the host)
 #include <windows.h>
@@ -53,6 +55,24 @@ HRESULT RegisterKey() {
         return HRESULT_FROM_WIN32(status);
     RegCloseKey(handle);
     return S_OK;
+}
+
+DWORD WINAPI SleepForever(void*) {
+    Sleep(INFINITE);
+    return 0;
+}
+
+void StartQuietThread() {
+    using CreateThreadEx = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, void*, HANDLE, void*, void*, ULONG,
+                                        SIZE_T, SIZE_T, SIZE_T, void*);
+    constexpr ULONG kSkipThreadAttach = 0x2;
+    auto create = reinterpret_cast<CreateThreadEx>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateThreadEx")));
+    HANDLE thread = nullptr;
+    if (create && create(&thread, THREAD_ALL_ACCESS, nullptr, GetCurrentProcess(),
+                         reinterpret_cast<void*>(SleepForever), nullptr, kSkipThreadAttach, 0, 0, 0,
+                         nullptr) >= 0)
+        CloseHandle(thread);
 }
 
 void StartChild() {
@@ -110,6 +130,8 @@ HRESULT Misbehave() {
         Sleep(INFINITE);
     } else if (NameStarts(L"keep_library")) {
         LoadLibraryW(L"msimg32.dll");
+    } else if (NameStarts(L"quiet_thread")) {
+        StartQuietThread();
     } else if (NameStarts(L"child")) {
         StartChild();
     }
