@@ -123,6 +123,13 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
 
 RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& source,
                                          const std::wstring& systemCopy, DWORD waitLimitMs) {
+    // Nothing is copied for a server that no host can load.
+    std::wstring noHost;
+    if (!HostFor(kind, noHost)) {
+        RegisterStepResult step;
+        step.failure = noHost;
+        return step;
+    }
     RegisterStepResult step = PrepareSystemCopy(source, SystemCopyView(systemCopy, kind));
     if (!step.failure.empty())
         return step;

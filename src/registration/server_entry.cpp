@@ -2,7 +2,6 @@
 
 #include <ole2.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <memory>
@@ -55,21 +54,25 @@ LONG g_ownThreads = -1;
 LONG g_ownThreadsSeenBySystem = -1;
 
 // This process's threads as the system lists them: a thread started without thread
-// notifications (or one whose notifications a server switched off) is counted here too.
+// notifications (or one whose notifications a server switched off) is counted here too. Walked
+// one by one, which asks about this process alone (a snapshot of the whole system costs about
+// 6 ms under Wine); -1 when the system cannot say.
 LONG ThreadsSeenBySystem() {
-    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (!snapshot)
+    using NextThread = LONG(NTAPI*)(HANDLE, HANDLE, ACCESS_MASK, ULONG, ULONG, HANDLE*);
+    static const auto next = reinterpret_cast<NextThread>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtGetNextThread")));
+    if (!next)
         return -1;
-    const DWORD self = GetCurrentProcessId();
     LONG count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot.get(), &entry); more;
-         more = Thread32Next(snapshot.get(), &entry)) {
-        if (entry.th32OwnerProcessID == self)
-            ++count;
+    KernelHandle thread;
+    for (;;) {
+        HANDLE following = nullptr;
+        if (next(GetCurrentProcess(), thread.get(), THREAD_QUERY_LIMITED_INFORMATION, 0, 0,
+                 &following) < 0)
+            return count;
+        thread.reset(following);
+        ++count;
     }
-    return count;
 }
 
 // The thread a server's export runs on: made for that one server and ended before its library
