@@ -111,10 +111,15 @@ void Unregister(const Run& run) {
     }
 }
 
-// A request that touches nothing: the first one to a host pays for starting it.
+// A request that changes nothing: the host is asked to unregister a file that is not a library
+// and cannot load it. The first request to a host pays for starting it.
 void AskHostForNothing(HostSession& hosts) {
-    const std::wstring nowhere = L"C:\\kestrave-bench-nowhere.ocx";
-    hosts.DeleteSystemCopy(ImageKind::X86, nowhere, nowhere);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring nothing = std::wstring(temp) + L"kestrave-bench-nothing.ocx";
+    if (!testing::FileExists(nothing))
+        testing::WriteTextFile(nothing, "not a library");
+    hosts.Unregister(kProgramImageKind, nothing, kServerEntryWaitLimitMs);
 }
 
 double TimeBatch(const Run& run, bool unregister, bool& reportedSuccess) {

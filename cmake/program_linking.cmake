@@ -12,7 +12,8 @@
 # The delay-import libraries are made at configure time from MinGW's own import libraries, so
 # they offer every function those do, and are found under the same names (-luser32, ...) ahead
 # of MinGW's because the program's link searches their folder first.
-set(KESTRAVE_DELAY_LOADED user32 gdi32 advapi32 comctl32 comdlg32 shell32 ole32 oleaut32 oleacc)
+set(KESTRAVE_DELAY_LOADED user32 gdi32 advapi32 comctl32 comdlg32 shell32 ole32 oleaut32 oleacc
+                          bcrypt)
 
 function(kestrave_make_delay_imports folder)
   find_program(KESTRAVE_NM NAMES ${TOOLCHAIN_PREFIX}-nm REQUIRED)

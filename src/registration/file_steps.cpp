@@ -88,39 +88,90 @@ FileKinship CompareFiles(const std::wstring& a, const std::wstring& b) {
     }
 }
 
-RegisterStepResult PrepareSystemCopy(const std::wstring& source, const std::wstring& systemCopy) {
+std::wstring SystemCopyView(const std::wstring& path, ImageKind kind) {
+#if defined(_WIN64)
+    (void)kind;
+    return path;
+#else
+    if (kind != ImageKind::X64 || !WindowsRuns64BitPrograms())
+        return path;
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return path;
+    std::wstring folder(windows, length);
+    if (folder.back() != L'\\')
+        folder.push_back(L'\\');
+    const std::wstring redirected = folder + L"System32\\";
+    if (path.size() <= redirected.size() ||
+        CompareStringOrdinal(path.c_str(), static_cast<int>(redirected.size()), redirected.c_str(),
+                             static_cast<int>(redirected.size()), TRUE) != CSTR_EQUAL)
+        return path;
+    return folder + L"Sysnative\\" + path.substr(redirected.size());
+#endif
+}
+
+FileIdentity IdentityOf(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info))
+        return {};
+    return {true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+RegisterStepResult PrepareSystemCopy(const std::wstring& source, const std::wstring& viewedCopy) {
     RegisterStepResult step;
+    step.viewedCopy = viewedCopy;
     // The copy refuses to replace a file, so it doubles as the lookup: Wine scans the whole
     // folder for every name it cannot find at once, and a system folder holds thousands.
-    if (CopyFileW(source.c_str(), systemCopy.c_str(), TRUE)) {
+    if (CopyFileW(source.c_str(), viewedCopy.c_str(), TRUE)) {
         step.copied = true;
+        step.identity = IdentityOf(viewedCopy);
         return step;
     }
     const DWORD error = GetLastError();
     const bool inTheWay = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
     // A plain file of that name is registered as it is; a hidden or system one, which the lookup
     // does not see, belongs to somebody else.
-    if (inTheWay && IsPlainFile(systemCopy)) {
-        step.existing = CompareFiles(source, systemCopy);
+    if (inTheWay && IsPlainFile(viewedCopy)) {
+        step.existing = CompareFiles(source, viewedCopy);
+        step.identity = IdentityOf(viewedCopy);
         return step;
     }
-    step.failure = CopyFailureReason(error, NameOf(systemCopy));
+    step.failure = CopyFailureReason(error, NameOf(viewedCopy));
     return step;
 }
 
-DWORD TakeBackFailedCopy(RegisterStepResult& step, const std::wstring& systemCopy) {
+void CheckSystemCopyAfterServer(RegisterStepResult& step, const std::wstring& source) {
+    if (!step.copied)
+        return;
+    const FileIdentity now = IdentityOf(step.viewedCopy);
+    if (step.identity.known && now == step.identity)
+        return;
+    // Another file took its place (or it is gone): not this run's any more.
+    step.copied = false;
+    step.existing = now.known ? CompareFiles(source, step.viewedCopy) : FileKinship::Unreadable;
+}
+
+std::wstring TakeBackFailedCopy(RegisterStepResult& step, const std::wstring& source) {
     if (step.failure.empty() || !step.copied)
-        return ERROR_SUCCESS;
-    const DWORD error = DeleteServerFile(systemCopy);
-    if (error == ERROR_SUCCESS)
-        step.copied = false;
-    return error;
+        return {};
+    if (CompareFiles(source, step.viewedCopy) != FileKinship::SameBytes)
+        return kChangedCopyKeptReason;
+    const DWORD error = DeleteServerFile(step.viewedCopy);
+    if (error != ERROR_SUCCESS)
+        return CopyRemovalFailureReason(error, NameOf(step.viewedCopy));
+    step.copied = false;
+    return {};
 }
 
 DeletionResult DeleteSourceStep(const std::wstring& source, const RegisterStepResult& registered) {
-    if (!registered.failure.empty())
+    if (!registered.failure.empty() || registered.viewedCopy.empty())
         return {};
-    if (!registered.copied && registered.existing != FileKinship::SameBytes)
+    // Looked at now, right before the delete: another file with the source's bytes.
+    if (CompareFiles(source, registered.viewedCopy) != FileKinship::SameBytes)
         return {};
     const DWORD error = DeleteServerFile(source);
     if (error != ERROR_SUCCESS)
@@ -129,14 +180,19 @@ DeletionResult DeleteSourceStep(const std::wstring& source, const RegisterStepRe
 }
 
 CopyDeletionResult DeleteSystemCopyStep(const std::wstring& source,
-                                        const std::wstring& systemCopy) {
-    if (CompareFiles(source, systemCopy) != FileKinship::SameBytes)
+                                        const std::wstring& viewedCopy) {
+    if (CompareFiles(source, viewedCopy) != FileKinship::SameBytes)
         return {false, true, ERROR_SUCCESS};
-    const DWORD error = DeleteServerFile(systemCopy);
+    const DWORD error = DeleteServerFile(viewedCopy);
     return {error == ERROR_SUCCESS, false, error};
 }
 
 DWORD DeleteServerFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error;
+    }
     if (!SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
         DWORD error = GetLastError();
         return error;
@@ -148,14 +204,18 @@ DWORD DeleteServerFile(const std::wstring& path) {
     operation.hwnd = nullptr;
     operation.wFunc = FO_DELETE;
     operation.pFrom = fileList.c_str();
-    operation.fFlags = FOF_NOCONFIRMATION;
+    // No confirmation, no progress, no error box: nobody would see one, and a box nobody
+    // answers holds the batch up for good.
+    operation.fFlags = FOF_NO_UI;
     const int shellResult = SHFileOperationW(&operation);
 
     if (IsGone(path))
         return ERROR_SUCCESS;
-    if (operation.fAnyOperationsAborted)
-        return ERROR_CANCELLED;
-    return WhyNotDeleted(path, shellResult);
+    const DWORD error =
+        operation.fAnyOperationsAborted ? ERROR_CANCELLED : WhyNotDeleted(path, shellResult);
+    // The file stays as it was.
+    SetFileAttributesW(path.c_str(), attributes);
+    return error;
 }
 
 }  // namespace kestrave

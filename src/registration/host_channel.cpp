@@ -1,14 +1,17 @@
 #include "host_channel.h"
 
 #include <cstring>
-#include <cwchar>
+#include <vector>
 
 namespace kestrave {
+namespace {
 
-// Fields are ended by a NUL each; no path or reason holds one.
-std::string EncodeHostMessage(const HostMessage& message) {
+// A message is a few UTF-16 fields, each ended by a NUL; the pipe keeps message boundaries.
+using Fields = std::vector<std::wstring>;
+
+std::string Encode(const Fields& fields) {
     std::wstring joined;
-    for (const std::wstring& field : message) {
+    for (const std::wstring& field : fields) {
         joined += field;
         joined.push_back(L'\0');
     }
@@ -16,45 +19,149 @@ std::string EncodeHostMessage(const HostMessage& message) {
                        joined.size() * sizeof(wchar_t));
 }
 
-HostMessage DecodeHostMessage(const char* bytes, size_t size) {
-    HostMessage message;
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (!text.empty())
-        std::memcpy(text.data(), bytes, text.size() * sizeof(wchar_t));
-    size_t start = 0;
-    for (size_t end = text.find(L'\0'); end != std::wstring::npos;
-         start = end + 1, end = text.find(L'\0', start)) {
-        message.push_back(text.substr(start, end - start));
-    }
-    return message;
-}
-
-bool WriteHostMessage(HANDLE pipe, const HostMessage& message) {
-    const std::string bytes = EncodeHostMessage(message);
-    DWORD written = 0;
-    return WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
-bool ReadHostMessage(HANDLE pipe, HostMessage& message) {
-    std::string buffer(kHostMessageLimit, '\0');
-    DWORD read = 0;
-    if (!ReadFile(pipe, buffer.data(), kHostMessageLimit, &read, nullptr))
+// False unless the bytes are whole fields, each ended by its NUL.
+bool Decode(const char* bytes, size_t size, Fields& fields) {
+    if (size == 0 || size % sizeof(wchar_t) != 0)
         return false;
-    message = DecodeHostMessage(buffer.data(), read);
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), bytes, size);
+    if (text.back() != L'\0')
+        return false;
+    fields.clear();
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find(L'\0', start);
+        fields.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
     return true;
 }
 
-std::wstring NumberField(unsigned long value) {
-    return std::to_wstring(value);
+// Written out by hand: the host then carries no formatter for it.
+std::wstring Number(unsigned long value) {
+    wchar_t digits[16];
+    wchar_t* first = digits + 16;
+    do {
+        *--first = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::wstring(first, digits + 16);
 }
 
-unsigned long FieldNumber(const HostMessage& message, size_t index) {
-    return index < message.size() ? std::wcstoul(message[index].c_str(), nullptr, 10) : 0;
+// Plain decimal digits only, no sign, no spaces, within 32 bits.
+bool ParseNumber(const std::wstring& field, unsigned long& value) {
+    if (field.empty() || field.size() > 10)
+        return false;
+    unsigned long long parsed = 0;
+    for (wchar_t digit : field) {
+        if (digit < L'0' || digit > L'9')
+            return false;
+        parsed = parsed * 10 + static_cast<unsigned>(digit - L'0');
+    }
+    if (parsed > 0xFFFFFFFFull)
+        return false;
+    value = static_cast<unsigned long>(parsed);
+    return true;
 }
 
-std::wstring Field(const HostMessage& message, size_t index) {
-    return index < message.size() ? message[index] : std::wstring();
+// The outcomes a host can know of; the others the program finds itself.
+bool IsHostOutcome(unsigned long outcome) {
+    switch (static_cast<EntryOutcome>(outcome)) {
+        case EntryOutcome::NotFound:
+        case EntryOutcome::NotLoadable:
+        case EntryOutcome::ExportMissing:
+        case EntryOutcome::WorkerNotStarted:
+        case EntryOutcome::Finished:
+            return true;
+        default:
+            return false;
+    }
+}
+
+const wchar_t* VerbName(HostVerb verb) {
+    switch (verb) {
+        case HostVerb::Register:
+            return L"register";
+        case HostVerb::Unregister:
+            return L"unregister";
+        case HostVerb::Quit:
+            break;
+    }
+    return L"quit";
+}
+
+}  // namespace
+
+std::string EncodeHostRequest(const HostRequest& request) {
+    if (request.verb == HostVerb::Quit)
+        return Encode({VerbName(request.verb)});
+    return Encode({VerbName(request.verb), Number(request.sequence), request.path});
+}
+
+bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request) {
+    Fields fields;
+    if (!Decode(bytes, size, fields))
+        return false;
+    if (fields.size() == 1 && fields[0] == VerbName(HostVerb::Quit)) {
+        request = {HostVerb::Quit, 0, {}};
+        return true;
+    }
+    if (fields.size() != 3 || !ParseNumber(fields[1], request.sequence) || fields[2].empty())
+        return false;
+    if (fields[0] == VerbName(HostVerb::Register))
+        request.verb = HostVerb::Register;
+    else if (fields[0] == VerbName(HostVerb::Unregister))
+        request.verb = HostVerb::Unregister;
+    else
+        return false;
+    request.path = fields[2];
+    return true;
+}
+
+std::string EncodeHostReply(const HostReply& reply) {
+    if (reply.kind == HostReplyKind::Loading)
+        return Encode({L"loading", Number(reply.sequence)});
+    return Encode(
+        {L"done", Number(reply.sequence), Number(static_cast<unsigned long>(reply.result.outcome)),
+         Number(reply.result.error), Number(static_cast<unsigned long>(reply.result.result)),
+         Number(reply.retiring ? 1 : 0)});
+}
+
+bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, HostReply& reply) {
+    Fields fields;
+    if (size > kHostReplyLimit || !Decode(bytes, size, fields) || fields.size() < 2)
+        return false;
+    unsigned long named = 0;
+    if (!ParseNumber(fields[1], named) || named != sequence)
+        return false;
+    if (fields[0] == L"loading" && fields.size() == 2) {
+        reply = {HostReplyKind::Loading, sequence, {}, false};
+        return true;
+    }
+    unsigned long outcome = 0, error = 0, result = 0, retiring = 0;
+    if (fields[0] != L"done" || fields.size() != 6 || !ParseNumber(fields[2], outcome) ||
+        !ParseNumber(fields[3], error) || !ParseNumber(fields[4], result) ||
+        !ParseNumber(fields[5], retiring) || !IsHostOutcome(outcome) || retiring > 1)
+        return false;
+    reply = {HostReplyKind::Done,
+             sequence,
+             {static_cast<EntryOutcome>(outcome), error, static_cast<HRESULT>(result)},
+             retiring != 0};
+    return true;
+}
+
+bool ReadHostRequest(HANDLE pipe, HostRequest& request) {
+    std::string buffer(kHostRequestLimit, '\0');
+    DWORD read = 0;
+    if (!ReadFile(pipe, buffer.data(), kHostRequestLimit, &read, nullptr))
+        return false;
+    return DecodeHostRequest(buffer.data(), read, request);
+}
+
+bool WriteHostReply(HANDLE pipe, const HostReply& reply) {
+    const std::string bytes = EncodeHostReply(reply);
+    DWORD written = 0;
+    return WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
 }
 
 }  // namespace kestrave

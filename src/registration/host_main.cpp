@@ -1,13 +1,12 @@
 #include "host_main.h"
 
 #include <objbase.h>
+#include <shellapi.h>
 
 #include <cwchar>
-#include <set>
 #include <string>
 
-#include "batch_report.h"
-#include "file_steps.h"
+#include "file_lookup.h"
 #include "host_channel.h"
 #include "server_entry.h"
 
@@ -21,103 +20,46 @@ LONG WINAPI EndOnFault(EXCEPTION_POINTERS* fault) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-void AppendOutcome(HostMessage& message, const EntryResult& result) {
-    message.push_back(NumberField(static_cast<unsigned long>(result.outcome)));
-    message.push_back(NumberField(result.error));
-    message.push_back(NumberField(static_cast<unsigned long>(result.result)));
-}
-
 class Host {
   public:
     explicit Host(HANDLE pipe) : pipe_(pipe) {}
 
-    int Serve() {
-        HostMessage request;
-        while (ReadHostMessage(pipe_, request)) {
-            const std::wstring verb = Field(request, 0);
-            if (verb == L"register") {
-                OnRegister(Field(request, 1), Field(request, 2));
-            } else if (verb == L"unregister") {
-                OnUnregister(Field(request, 1));
-            } else if (verb == L"delete-copy") {
-                OnDeleteCopy(Field(request, 1), Field(request, 2));
-            } else if (verb == L"delete") {
-                Answer({L"deleted", NumberField(DeleteServerFile(Field(request, 1)))});
-            } else {
-                break;  // "quit", or a request this host does not know
-            }
-            if (retiring_)
-                break;
+    void Serve() {
+        HostRequest request;
+        while (!retiring_ && ReadHostRequest(pipe_, request) && request.verb != HostVerb::Quit) {
+            Answer(request);
             PrepareServerThread();
         }
-        // Whatever a server left running must not hold the end up.
-        TerminateProcess(GetCurrentProcess(), 0);
-        return 0;
     }
 
   private:
-    void Reply(const HostMessage& message) {
-        if (!WriteHostMessage(pipe_, message))
-            retiring_ = true;
-    }
-
-    // A step's last message; its last field says whether this host serves no more.
-    void Answer(HostMessage message) {
-        message.push_back(NumberField(retiring_));
-        Reply(message);
-    }
-
-    EntryResult Call(const std::wstring& path, bool unregister,
-                     const std::function<void()>& beforeLoading) {
-        loaded_.insert(path);
+    void Answer(const HostRequest& request) {
+        const bool unregister = request.verb == HostVerb::Unregister;
+        HostReply done;
+        done.sequence = request.sequence;
         HMODULE loadedAt = nullptr;
-        EntryResult result = CallServerEntry(path, unregister, beforeLoading, &loadedAt);
+        const std::vector<HMODULE> modulesBefore = LoadedModules();
+        done.result = CallServerEntry(
+            request.path, unregister,
+            [&] {
+                HostReply loading;
+                loading.kind = HostReplyKind::Loading;
+                loading.sequence = request.sequence;
+                if (!WriteHostReply(pipe_, loading))
+                    retiring_ = true;
+            },
+            &loadedAt);
         // Nothing one server leaves behind may reach the next file: a host that holds any of
         // it serves no more.
-        if (result.outcome != EntryOutcome::NotFound && ServerLeftSomethingBehind(loadedAt))
+        if (done.result.outcome != EntryOutcome::NotFound &&
+            ServerLeftSomethingBehind(loadedAt, modulesBefore))
             retiring_ = true;
-        return result;
-    }
-
-    void OnRegister(const std::wstring& source, const std::wstring& systemCopy) {
-        RegisterStepResult step = PrepareSystemCopy(source, systemCopy);
-        EntryResult result{EntryOutcome::Finished};
-        DWORD removalError = ERROR_SUCCESS;
-        if (step.failure.empty()) {
-            result = Call(systemCopy, false, [&] {
-                Reply({L"loading", NumberField(step.copied),
-                       NumberField(static_cast<unsigned long>(step.existing))});
-            });
-            step.failure = EntryFailureReason(result, false, NameOf(systemCopy));
-            removalError = TakeBackFailedCopy(step, systemCopy);
-        }
-        // The program words the entry's outcome itself, from the numbers.
-        HostMessage answer{L"registered", step.failure, NumberField(step.copied),
-                           NumberField(static_cast<unsigned long>(step.existing)),
-                           NumberField(removalError)};
-        AppendOutcome(answer, result);
-        Answer(answer);
-    }
-
-    void OnUnregister(const std::wstring& systemCopy) {
-        const EntryResult result = Call(systemCopy, true, [&] { Reply({L"loading"}); });
-        HostMessage answer{L"unregistered", NumberField(result.outcome == EntryOutcome::NotFound)};
-        AppendOutcome(answer, result);
-        Answer(answer);
-    }
-
-    void OnDeleteCopy(const std::wstring& source, const std::wstring& systemCopy) {
-        const CopyDeletionResult deletion = DeleteSystemCopyStep(source, systemCopy);
-        // A server may keep its own file mapped after it was released; only the end of this
-        // process lets go of it, so another host must try again.
-        if (deletion.error != ERROR_SUCCESS && loaded_.count(systemCopy))
+        done.retiring = retiring_;
+        if (!WriteHostReply(pipe_, done))
             retiring_ = true;
-        Answer({L"copy-deleted", NumberField(deletion.deleted),
-                NumberField(deletion.keptAsOnlyCopy), NumberField(deletion.error)});
     }
 
     HANDLE pipe_;
-    std::set<std::wstring> loaded_;
     bool retiring_ = false;
 };
 
@@ -126,29 +68,40 @@ class Host {
 bool IsRegistrationHostCommandLine(const wchar_t* commandLine, HANDLE& pipe) {
     if (!commandLine)
         return false;
-    const wchar_t* found = std::wcsstr(commandLine, kHostSwitch);
-    if (!found)
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
+    if (!arguments)
         return false;
-    wchar_t* end = nullptr;
-    const unsigned long long value = std::wcstoull(found + std::wcslen(kHostSwitch), &end, 10);
-    if (end == found + std::wcslen(kHostSwitch) || value == 0)
-        return false;
-    pipe = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value));
-    return true;
+    bool host = count == 3 && std::wcscmp(arguments[1], kHostSwitch) == 0;
+    unsigned long long value = 0;
+    for (const wchar_t* digit = host ? arguments[2] : L""; host && *digit; ++digit) {
+        host = *digit >= L'0' && *digit <= L'9' && value < (1ull << 48);
+        value = value * 10 + static_cast<unsigned>(*digit - L'0');
+    }
+    host = host && arguments[2][0] != L'\0' && value != 0;
+    LocalFree(arguments);
+    if (host)
+        pipe = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value));
+    return host;
 }
 
 int RunRegistrationHost(HANDLE pipe) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnFault);
+    // Nothing a server starts gets the pipe, and the libraries a server names are never looked
+    // for in the current folder (the program makes it the system folder, too).
+    SetHandleInformation(pipe, HANDLE_FLAG_INHERIT, 0);
+    SetDllDirectoryW(L"");
     // Holding the runtime in this thread's multi-threaded apartment keeps it loaded between two
     // servers, so that each server's thread enters its own apartment quickly. The first
     // single-threaded apartment, a server's, is still the process's main one.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     NoteOwnThreads();
     PrepareServerThread();
-    Host host(pipe);
-    // Serve ends the process itself, runtime and all.
-    return host.Serve();
+    Host(pipe).Serve();
+    // Whatever a server left running must not hold the end up.
+    TerminateProcess(GetCurrentProcess(), 0);
+    return 0;
 }
 
 }  // namespace kestrave

@@ -1,20 +1,22 @@
-// The registration host: a process of a server's own bitness that copies, loads, registers and
-// deletes server files for the program, one request at a time, so that no server's code ever
-// runs in the program's own process.
+// The registration host: a process of a server's own bitness that loads servers and runs their
+// registration exports for the program, one request at a time, so that no server's code ever
+// runs in the program's own process. It does nothing with files: the program copies, compares
+// and deletes them itself, trusting nothing a host says about them.
 #pragma once
 
 #include <windows.h>
 
 namespace kestrave {
 
-// The switch that starts a program as a registration host, followed by the pipe handle it
-// inherited.
+// The switch that starts a host program, followed by the number of the pipe handle it
+// inherited: exactly these two arguments after the program's name.
 inline constexpr wchar_t kHostSwitch[] = L"--registration-host";
 
-// True, with the inherited pipe, when `commandLine` asks for a registration host.
+// True, with the inherited pipe, when `commandLine` is the host's exact command line.
 bool IsRegistrationHostCommandLine(const wchar_t* commandLine, HANDLE& pipe);
 
-// Serves requests on `pipe` until the program says quit or goes away. Gives the exit code.
+// Serves requests on `pipe` until the program says quit, goes away or sends something that is
+// not a request. Gives the exit code.
 int RunRegistrationHost(HANDLE pipe);
 
 }  // namespace kestrave

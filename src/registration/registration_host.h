@@ -1,24 +1,25 @@
-// The program's side of the registration hosts: starting them, handing each file's steps to a
-// host of the file's bitness, holding every step to its time limit, and telling what happened
-// when a server brought its host down.
+// The program's side of the registration hosts: handing each file's load and export to a host of
+// the file's bitness, holding it to its time limit, and retiring a host that may carry anything
+// of a server's. The trust line runs here: a host only loads and runs exports, and says how that
+// went in numbers; the program copies, compares and deletes every file itself (file_steps.h)
+// and words every reason.
 #pragma once
 
 #include <windows.h>
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "file_steps.h"
-#include "handles.h"
 #include "host_channel.h"
+#include "host_images.h"
+#include "host_process.h"
 #include "pe_image.h"
 #include "server_entry.h"
 
 namespace kestrave {
 
-// How long a host may take over the file work before a load (copying, comparing, deleting).
+// How long a host may take to start and reach a server's load.
 inline constexpr DWORD kFileStepLimitMs = 60000;
 
 // How many servers one host loads before a fresh one takes over. Some servers take a little
@@ -26,55 +27,14 @@ inline constexpr DWORD kFileStepLimitMs = 60000;
 // much; a fresh host every few hundred files costs well under a millisecond a file.
 inline constexpr int kServersPerHost = 500;
 
-// The bitness of this program, whose own image serves as the host for servers of that bitness.
-#if defined(_WIN64)
-inline constexpr ImageKind kProgramImageKind = ImageKind::X64;
-#else
-inline constexpr ImageKind kProgramImageKind = ImageKind::X86;
-#endif
+// How long a host that has served before may take to take up the next request.
+inline constexpr DWORD kServedHostPickupMs = 2000;
 
-// Where the host programs are.
-class HostImages {
-  public:
-    virtual ~HostImages() = default;
-    // The path of a host program for servers of `kind` (X86 or X64), or empty with `whyNot`.
-    virtual std::wstring ImageFor(ImageKind kind, std::wstring& whyNot) = 0;
-};
-
-// The hosts of the shipped program, in a folder of their own that only administrators can
-// change (so that a server's loads by name never reach the program's folder, and nobody swaps
-// a host under an elevated program): the program itself for servers of its own bitness, and,
-// in the 32-bit program on 64-bit Windows, the 64-bit host it carries. Each is written out when
-// first needed, held open against replacement, and removed with this object.
-class ProgramHostImages : public HostImages {
-  public:
-    ProgramHostImages() = default;
-    ~ProgramHostImages() override;
-    ProgramHostImages(const ProgramHostImages&) = delete;
-    ProgramHostImages& operator=(const ProgramHostImages&) = delete;
-
-    std::wstring ImageFor(ImageKind kind, std::wstring& whyNot) override;
-
-    // The folder the hosts are written to; empty before the first host was needed.
-    const std::wstring& Folder() const { return folder_; }
-
-  private:
-    DWORD MakeFolder();
-    std::wstring Place(const wchar_t* name, const std::function<DWORD(const std::wstring&)>& write,
-                       std::wstring& whyNot);
-
-    std::wstring folder_;
-    std::wstring x86_, x64_;
-    std::vector<std::wstring> written_;
-    std::vector<FileHandle> held_;
-};
-
-// Waits for any of `handles` for at most `timeoutMs`, as WaitForMultipleObjects answers. The
-// window side waits while it keeps painting.
-using HostWait = std::function<DWORD(DWORD count, const HANDLE* handles, DWORD timeoutMs)>;
+// A host sent what was not the answer to the program's request: it is ended at once.
+inline constexpr wchar_t kHostMisbehavedReason[] = L"注册进程的回答不合规定,已终止";
 
 // Registration hosts, at most one of each bitness, ended with this object: one batch's, or the
-// program's for its whole run. A host that a server brought down, or that holds something a
+// program's for its whole run. A host that a server brought down, or that may hold something a
 // server left behind, is replaced by a fresh one for the next file.
 class HostSession {
   public:
@@ -90,6 +50,8 @@ class HostSession {
     // does not wait for a process to start. False when none can be started; a step asks again.
     bool StartAhead(ImageKind kind);
 
+    // Copies `source` to `systemCopy` (unless a file of that name is there) and has a host of
+    // `kind` register the copy; a copy this run made is taken away again if that failed.
     RegisterStepResult Register(ImageKind kind, const std::wstring& source,
                                 const std::wstring& systemCopy, DWORD waitLimitMs);
 
@@ -104,6 +66,8 @@ class HostSession {
         bool keptAsOnlyCopy = false;  // no other file holds its bytes, so it stays
         std::wstring failure;         // why the delete was refused
     };
+    // Deletes an unregistered copy when `source` is its twin; a host that still maps it is
+    // ended first.
     CopyDeletion DeleteSystemCopy(ImageKind kind, const std::wstring& source,
                                   const std::wstring& systemCopy);
 
@@ -111,19 +75,25 @@ class HostSession {
     int HostsStarted() const { return hostsStarted_; }
 
   private:
-    class Process;
-    struct Exchange;
+    struct Exchange {
+        bool answered = false;
+        EntryResult result;    // when answered
+        std::wstring failure;  // why there is no answer
+    };
 
-    Process* HostFor(ImageKind kind, std::wstring& whyNot);
-    void Drop(ImageKind kind, bool retire);
-    Exchange Ask(ImageKind kind, const HostMessage& request, DWORD waitLimitMs);
-    std::wstring DeleteOnFreshHost(ImageKind kind, const std::wstring& path);
+    HostProcess* HostFor(ImageKind kind, std::wstring& whyNot);
+    // Ends the host of `kind` and its whole job, and waits (within a limit) until it has let go
+    // of every file it had open.
+    void End(ImageKind kind);
+    Exchange Ask(ImageKind kind, HostVerb verb, const std::wstring& path, DWORD waitLimitMs);
 
     HostImages& images_;
     HostWait wait_;
-    std::unique_ptr<Process> hosts_[2];
+    std::unique_ptr<HostProcess> hosts_[2];
     int serversLoaded_[2] = {0, 0};
+    bool served_[2] = {false, false};
     int hostsStarted_ = 0;
+    unsigned long lastSequence_ = 0;
 };
 
 // Why a file cannot go to any host, from its header; empty when a host of `kind` may take it.

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kestrave {
 
@@ -52,8 +53,12 @@ void PrepareServerThread();
 // once, before the first server is loaded.
 void NoteOwnThreads();
 
+// The libraries mapped in this process now.
+std::vector<HMODULE> LoadedModules();
+
 // True when a server left something behind in this process that could reach the next one: a
-// thread still running, or its library still mapped at `loadedAt` (null when it never loaded).
-bool ServerLeftSomethingBehind(HMODULE loadedAt);
+// thread still running, its library still mapped at `loadedAt` (null when it never loaded), or
+// any library mapped now that was not in `modulesBefore`.
+bool ServerLeftSomethingBehind(HMODULE loadedAt, const std::vector<HMODULE>& modulesBefore);
 
 }  // namespace kestrave

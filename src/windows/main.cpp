@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "fatal_error.h"
-#include "host_main.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "options_record.h"
@@ -10,13 +9,6 @@
 #include "system_libraries.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // Started by the program itself to load servers away from its own process. A host keeps
-    // the usual search for the libraries servers load by name, as the system's own
-    // registration tool does: it sits in a folder of its own, which nobody else can change.
-    HANDLE hostPipe = nullptr;
-    if (kestrave::IsRegistrationHostCommandLine(GetCommandLineW(), hostPipe))
-        return kestrave::RunRegistrationHost(hostPipe);
-
     // Before any other DLL is loaded: they are all delay-loaded (see
     // cmake/program_linking.cmake), so from here on every one comes from the system folder.
     kestrave::LoadLibrariesOnlyFromSystemFolder();

@@ -1,6 +1,7 @@
 #include "registration_host.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "batch.h"
 #include "batch_report.h"
 #include "handles.h"
+#include "host_folder_names.h"
 #include "system_error.h"
 #include "options_record.h"
 #include "no_queue_display.h"
@@ -86,6 +88,27 @@ TEST(ReadImageInfo, TellsWhichHostCanLoadAFile) {
     if (FileExists(TestServerPath(L"good_server64.dll"))) {
         EXPECT_EQ(ReadImageInfo(TestServerPath(L"good_server64.dll")).kind, ImageKind::X64);
     }
+}
+
+// A delete the system refuses leaves the file as it was, attributes and all.
+TEST(DeleteServerFile, AFileThatStaysKeepsItsAttributes) {
+    TempFolder folder;
+    const std::wstring path = folder / L"kept.ocx";
+    testing::WriteTextFile(path, "x");
+    const DWORD attributes =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+    {
+        FileHandle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(DeleteServerFile(path), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    // Wine marks a file for archiving whenever its attributes are written after they were
+    // cleared (seen here with no delete at all), so that one mark is not compared.
+    EXPECT_EQ(GetFileAttributesW(path.c_str()) & ~FILE_ATTRIBUTE_ARCHIVE,
+              attributes & ~FILE_ATTRIBUTE_ARCHIVE);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // Ends the hosts this process started, as somebody with a task manager might.
@@ -273,6 +296,199 @@ TEST_F(HostBatchTest, Registers64BitServersThroughA64BitHost) {
     EXPECT_EQ(host_.messages.at(1), L"所有控件已经卸载完毕!");
     EXPECT_FALSE(KeyInView(key, KEY_WOW64_64KEY));
     EXPECT_FALSE(FileExists(SystemCopy(name)));
+}
+
+// Deleting after registering is on, so that every delete the rules allow is tried.
+class DeletingOptions : public OptionsSource {
+  public:
+    bool IsOn(OptionFlag flag) override { return flag != OptionFlag::WarnMissingSource; }
+    std::wstring TargetSubfolder() override { return kSystem32Subfolder; }
+};
+
+bool ChildOfAServerIsAlive() {
+    KernelHandle alive(OpenMutexW(SYNCHRONIZE, FALSE, L"KestraveTestPipeWriter"));
+    return static_cast<bool>(alive);
+}
+
+// A server that turns on its host (forged replies of every shape, a library or a process left
+// behind) gets the program's own reason at worst; the file after it is registered as if nothing
+// happened, no file the rules keep is deleted, and nothing of the server outlives the batch.
+TEST_F(HostBatchTest, NoServerCanSteerTheProgramThroughItsHost) {
+    SetEnvironmentVariableW(L"KESTRAVE_TEST_CHILD", TestServerPath(L"pipe_writer.exe").c_str());
+    struct Case {
+        const wchar_t* name;   // misbehaving_server.dll queued under this name
+        bool fails;            // with the program's reason for a host that misbehaved
+        bool copyWasThere;     // the system folder held its bytes before the run
+        bool nextCopyDiffers;  // the next file's system copy holds other bytes
+    } cases[] = {
+        {L"forge_extra1.ocx", true, false, false},
+        {L"forge_extra2.ocx", true, true, true},
+        {L"forge_empty.ocx", true, false, false},
+        {L"forge_short.ocx", true, true, false},
+        {L"forge_oversized.ocx", true, false, true},
+        {L"early_hang.ocx", true, false, false},  // its guess of the request is wrong here
+        {L"keep_library.ocx", false, false, false},
+        {L"child.ocx", false, false, true},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        Queue(L"misbehaving_server.dll", c.name);
+        if (c.copyWasThere)
+            CopyOrFail(TestServerPath(L"misbehaving_server.dll"), SystemCopy(c.name));
+        const std::wstring next = L"host_next" + std::to_wstring(++number) + L".ocx";
+        Queue(L"good_server.dll", next);
+        if (c.nextCopyDiffers)
+            CopyOrFail(TestServerPath(L"misbehaving_server.dll"), SystemCopy(next));
+    }
+    DeletingOptions options;
+
+    RegisterAll(list_, options, host_, images_, 1500);
+
+    ASSERT_EQ(host_.messages.size(), 1u);
+    const std::wstring& message = host_.messages.front();
+    SCOPED_TRACE(std::string(message.begin(), message.end()));
+    number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::wstring(c.name).size());
+        const std::wstring source = sources_ / c.name;
+        const std::wstring next = L"host_next" + std::to_wstring(++number) + L".ocx";
+        if (c.fails) {
+            EXPECT_NE(message.find(source + L" (" + kHostMisbehavedReason + L")"),
+                      std::wstring::npos)
+                << number;
+            EXPECT_TRUE(FileExists(source)) << "a source that did not register stays";
+            EXPECT_EQ(FileExists(SystemCopy(c.name)), c.copyWasThere)
+                << "only the copy this run made is taken back";
+        } else {
+            EXPECT_EQ(message.find(source), std::wstring::npos) << number;
+            EXPECT_TRUE(FileExists(SystemCopy(c.name)));
+        }
+        EXPECT_TRUE(KeyInView(testing::TestServerClsidKey(next), 0)) << number;
+        EXPECT_EQ(message.find(sources_ / next + L" ("), std::wstring::npos) << number;
+        EXPECT_EQ(FileExists(sources_ / next), c.nextCopyDiffers)
+            << "a source is deleted only when its system copy holds the same bytes";
+        EXPECT_TRUE(FileExists(SystemCopy(next)));
+    }
+    EXPECT_FALSE(ChildOfAServerIsAlive()) << "the host's whole job ends with it";
+}
+
+// A host that carries anything of a server's (a library it kept, a thread nobody was told of, a
+// process it started) serves
+// no further file: the next one gets a fresh host.
+TEST_F(HostBatchTest, AHostThatCarriesSomethingOfAServersServesNoFurtherFile) {
+    SetEnvironmentVariableW(L"KESTRAVE_TEST_CHILD", TestServerPath(L"pipe_writer.exe").c_str());
+    for (const wchar_t* name :
+         {L"keep_library.ocx", L"quiet_thread.ocx", L"child.ocx", L"host_plain.ocx"}) {
+        SCOPED_TRACE(std::wstring(name).size());
+        testing::NoQueueDisplay display;
+        ServerList list(display);
+        const std::wstring path = sources_ / name;
+        CopyOrFail(TestServerPath(L"misbehaving_server.dll"), path);
+        list.Append(name, path, path);
+        names_.push_back(name);
+        const std::wstring next = std::wstring(L"after_") + name;
+        CopyOrFail(TestServerPath(L"good_server.dll"), sources_ / next);
+        list.Append(next, sources_ / next, sources_ / next);
+        names_.push_back(next);
+        HostSession hosts(images_);
+
+        RegisterAll(list, options_, host_, hosts);
+
+        EXPECT_EQ(host_.messages.back(), L"所有控件已经注册完毕!");
+        EXPECT_EQ(hosts.HostsStarted(), std::wstring(name) == L"host_plain.ocx" ? 1 : 2);
+    }
+    EXPECT_FALSE(ChildOfAServerIsAlive());
+}
+
+// A server that forges its host's answer to the very request it serves (it guessed the number)
+// and then never returns may claim its own result; the file after it is served by a fresh host.
+TEST_F(HostBatchTest, AServerThatAnswersForItsHostAndHangsDoesNotHoldUpTheNextFile) {
+    Queue(L"misbehaving_server.dll", L"early_hang.ocx");
+    Queue(L"good_server.dll", L"host_after_hang.ocx");
+    HostSession hosts(images_);
+
+    RegisterAll(list_, options_, host_, hosts, 1500);
+
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0].find(sources_ / L"host_after_hang.ocx"), std::wstring::npos)
+        << std::string(host_.messages[0].begin(), host_.messages[0].end());
+    EXPECT_TRUE(KeyInView(testing::TestServerClsidKey(L"host_after_hang.ocx"), 0));
+    EXPECT_EQ(hosts.HostsStarted(), 2);
+}
+
+// A library a server needs is looked for where the system looks, never in the program's current
+// folder, which somebody else may have chosen.
+TEST_F(HostBatchTest, AHostFindsNoLibraryPlantedInTheProgramsCurrentFolder) {
+    const std::wstring dependency = TestServerPath(L"elsewhere\\planted_dependency.dll");
+    TempFolder current;
+    CopyOrFail(dependency, current / L"planted_dependency.dll");
+    wchar_t saved[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    ASSERT_TRUE(SetCurrentDirectoryW(current.Path().c_str()));
+    const std::wstring source = Queue(L"planted_import_server.dll", L"host_planted.ocx");
+
+    RegisterAll(list_, options_, host_, images_);
+    // The same server registers once its library is where the loader looks for it.
+    CopyOrFail(dependency, SystemCopy(L"planted_dependency.dll"));
+    RegisterAll(list_, options_, host_, images_);
+    SetCurrentDirectoryW(saved);
+
+    ASSERT_EQ(host_.messages.size(), 2u);
+    EXPECT_EQ(
+        host_.messages[0].find(L"注意:有以下1个控件注册失败\r\n\r\n" + source + L" (无法加载: "),
+        0u)
+        << std::string(host_.messages[0].begin(), host_.messages[0].end());
+    EXPECT_EQ(host_.messages[1], L"所有控件已经注册完毕!");
+}
+
+std::wstring SystemProgramData() {
+    PWSTR path = nullptr;
+    SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path);
+    std::wstring folder = path ? path : L"";
+    CoTaskMemFree(path);
+    return folder;
+}
+
+// Another exe put at the program's path (a running exe can be renamed) is never run: the host
+// is the one the program carries, written into a folder of its own under the system's
+// ProgramData, whatever the environment says, and held there until the program is done.
+TEST_F(HostBatchTest, TheHostThatRunsIsTheOneTheProgramCarries) {
+    wchar_t own[MAX_PATH];
+    const std::wstring program(own, GetModuleFileNameW(nullptr, own, MAX_PATH));
+    const std::wstring aside = program + L".aside";
+    ASSERT_TRUE(MoveFileW(program.c_str(), aside.c_str()));
+    CopyOrFail(TestServerPath(L"pipe_writer.exe"), program);
+    TempFolder elsewhere;
+    wchar_t saved[MAX_PATH] = {};
+    const DWORD savedLength = GetEnvironmentVariableW(L"ProgramData", saved, MAX_PATH);
+    SetEnvironmentVariableW(L"ProgramData", elsewhere.Path().c_str());
+    Queue(L"good_server.dll", L"host_carried.ocx");
+    std::wstring folder;
+    {
+        ProgramHostImages images;
+        RegisterAll(list_, options_, host_, images);
+        folder = images.Folder();
+
+        const std::wstring host =
+            folder + L"\\" +
+            (kProgramImageKind == ImageKind::X64 ? kHost64FileName : kHost32FileName);
+        EXPECT_EQ(testing::ReadWholeFile(host),
+                  testing::ReadWholeFile(TestServerPath(L"kestrave_host.exe")));
+        EXPECT_FALSE(DeleteFileW(host.c_str())) << "held against replacement";
+        EXPECT_FALSE(RemoveDirectoryW(folder.c_str()));
+    }
+    DeleteFileW(program.c_str());
+    MoveFileW(aside.c_str(), program.c_str());
+    SetEnvironmentVariableW(L"ProgramData", savedLength ? saved : nullptr);
+
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0], L"所有控件已经注册完毕!");
+    EXPECT_FALSE(ChildOfAServerIsAlive()) << "the exe at the program's path never ran";
+    const std::wstring prefix = SystemProgramData() + L"\\" + kHostFolderPrefix;
+    ASSERT_EQ(folder.size(), prefix.size() + kHostFolderRandomDigits);
+    EXPECT_EQ(folder.compare(0, prefix.size(), prefix), 0);
+    EXPECT_EQ(folder.find_first_not_of(L"0123456789abcdef", prefix.size()), std::wstring::npos);
+    EXPECT_FALSE(FileExists(folder)) << "removed with the images";
 }
 
 }  // namespace
