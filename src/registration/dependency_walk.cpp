@@ -456,7 +456,8 @@ DependencyCulprit FindMissingDependency(const DependencyWalkInput& input) {
     return Walk(input).Run();
 }
 
-std::vector<std::wstring> LoaderSearchFolders(const std::wstring& file) {
+std::vector<std::wstring> LoaderSearchFolders(const std::wstring& file,
+                                              bool currentFolderSearched) {
     std::vector<std::wstring> candidates{ParentFolder(file)};
     wchar_t buffer[MAX_PATH + 1];
     UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
@@ -468,7 +469,7 @@ std::vector<std::wstring> LoaderSearchFolders(const std::wstring& file) {
         candidates.push_back(InFolder(windows, L"System"));
         candidates.push_back(windows);
     }
-    const DWORD current = GetCurrentDirectoryW(MAX_PATH + 1, buffer);
+    const DWORD current = currentFolderSearched ? GetCurrentDirectoryW(MAX_PATH + 1, buffer) : 0;
     if (current > 0 && current <= MAX_PATH)
         candidates.emplace_back(buffer, current);
     const std::wstring path = EnvironmentValue(L"PATH");

@@ -61,8 +61,10 @@ DependencyCulprit FindMissingDependency(const DependencyWalkInput& input);
 
 // The folders the loader searches for the imports of a library loaded by its full path with
 // the altered search order: the library's own folder, the system folder, the 16-bit system
-// folder, the Windows folder, the current folder, then PATH. Duplicates are left out.
-std::vector<std::wstring> LoaderSearchFolders(const std::wstring& file);
+// folder, the Windows folder, the current folder (unless the process took it out of its
+// search with SetDllDirectoryW(L"")), then PATH. Duplicates are left out.
+std::vector<std::wstring> LoaderSearchFolders(const std::wstring& file,
+                                              bool currentFolderSearched = true);
 
 // The assemblies a manifest depends on, as its dependentAssembly elements name them.
 struct AssemblyIdentity {
