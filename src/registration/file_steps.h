@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "class_readback.h"
 #include "pe_image.h"
 
 namespace kestrave {
@@ -46,6 +47,9 @@ struct RegisterStepResult {
                                                     // the source
     std::wstring viewedCopy;  // the system copy as the program reaches it (SystemCopyView)
     FileIdentity identity;    // the file found or made there before the server ran
+    // Classes that lead to another file after the registration, as the host named them: only
+    // ever worded into the report, never the ground for a file step.
+    std::vector<ClassPointingElsewhere> classesElsewhere;
 };
 
 // Copies `source` to `viewedCopy` unless a file of that name is there, and notes which file is

@@ -83,17 +83,36 @@ const wchar_t* VerbName(HostVerb verb) {
             return L"register";
         case HostVerb::Unregister:
             return L"unregister";
+        case HostVerb::Walk:
+            return L"walk";
         case HostVerb::Quit:
             break;
     }
     return L"quit";
 }
 
+// A name as a host sends it: never longer than the program takes.
+std::wstring NameField(const std::wstring& name) {
+    return name.substr(0, kHostNameLimit);
+}
+
+bool IsNameField(const std::wstring& field) {
+    return field.size() <= kHostNameLimit;
+}
+
+// The fields of a "cause" reply after its verb and sequence.
+constexpr size_t kCauseFields = 11;
+constexpr size_t kClassFields = 5;
+
 }  // namespace
 
 std::string EncodeHostRequest(const HostRequest& request) {
     if (request.verb == HostVerb::Quit)
         return Encode({VerbName(request.verb)});
+    if (request.verb == HostVerb::Register) {
+        return Encode({VerbName(request.verb), Number(request.sequence),
+                       Number(request.readBack ? 1 : 0), request.path});
+    }
     return Encode({VerbName(request.verb), Number(request.sequence), request.path});
 }
 
@@ -105,21 +124,49 @@ bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request) {
         request = {HostVerb::Quit, 0, {}};
         return true;
     }
-    if (fields.size() != 3 || !ParseNumber(fields[1], request.sequence) || fields[2].empty())
-        return false;
-    if (fields[0] == VerbName(HostVerb::Register))
+    request.readBack = false;
+    if (fields[0] == VerbName(HostVerb::Register)) {
+        unsigned long readBack = 0;
+        if (fields.size() != 4 || !ParseNumber(fields[2], readBack) || readBack > 1)
+            return false;
+        request.readBack = readBack != 0;
+        fields.erase(fields.begin() + 2);
         request.verb = HostVerb::Register;
-    else if (fields[0] == VerbName(HostVerb::Unregister))
+    } else if (fields[0] == VerbName(HostVerb::Unregister)) {
         request.verb = HostVerb::Unregister;
-    else
+    } else if (fields[0] == VerbName(HostVerb::Walk)) {
+        request.verb = HostVerb::Walk;
+    } else {
+        return false;
+    }
+    if (fields.size() != 3 || !ParseNumber(fields[1], request.sequence) || fields[2].empty())
         return false;
     request.path = fields[2];
     return true;
 }
 
 std::string EncodeHostReply(const HostReply& reply) {
-    if (reply.kind == HostReplyKind::Loading)
-        return Encode({L"loading", Number(reply.sequence)});
+    const std::wstring sequence = Number(reply.sequence);
+    switch (reply.kind) {
+        case HostReplyKind::Loading:
+            return Encode({L"loading", sequence});
+        case HostReplyKind::Crashed:
+            return Encode({L"crashed", sequence, Number(reply.result.error)});
+        case HostReplyKind::Cause: {
+            const DependencyCulprit& c = reply.culprit;
+            return Encode({L"cause", sequence, Number(static_cast<unsigned long>(c.kind)),
+                           Number(c.ordinal), Number(c.foundIs64 ? 1 : 0), NameField(c.file),
+                           NameField(c.function), NameField(c.assembly),
+                           NameField(c.assemblyVersion), NameField(c.assemblyArchitecture),
+                           NameField(c.neededBy)});
+        }
+        case HostReplyKind::Class:
+            return Encode({L"class", sequence, Number(reply.misdirected.perUser ? 1 : 0),
+                           NameField(reply.misdirected.clsid),
+                           NameField(reply.misdirected.otherFile)});
+        case HostReplyKind::Done:
+            break;
+    }
     return Encode(
         {L"done", Number(reply.sequence), Number(static_cast<unsigned long>(reply.result.outcome)),
          Number(reply.result.error), Number(static_cast<unsigned long>(reply.result.result)),
@@ -128,13 +175,58 @@ std::string EncodeHostReply(const HostReply& reply) {
 
 bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, HostReply& reply) {
     Fields fields;
-    if (size > kHostReplyLimit || !Decode(bytes, size, fields) || fields.size() < 2)
+    if (size > kHostNamesReplyLimit || !Decode(bytes, size, fields) || fields.size() < 2)
         return false;
     unsigned long named = 0;
     if (!ParseNumber(fields[1], named) || named != sequence)
         return false;
+    reply = HostReply{};
+    reply.sequence = sequence;
+    if (fields[0] == L"cause" && fields.size() == kCauseFields) {
+        unsigned long kind = 0, ordinal = 0, foundIs64 = 0;
+        if (!ParseNumber(fields[2], kind) ||
+            kind > static_cast<unsigned long>(CulpritKind::MissingAssembly) ||
+            !ParseNumber(fields[3], ordinal) || ordinal > 0xFFFF ||
+            !ParseNumber(fields[4], foundIs64) || foundIs64 > 1)
+            return false;
+        for (size_t i = 5; i < kCauseFields; ++i) {
+            if (!IsNameField(fields[i]))
+                return false;
+        }
+        reply.kind = HostReplyKind::Cause;
+        reply.culprit = {static_cast<CulpritKind>(kind),
+                         fields[5],
+                         fields[6],
+                         static_cast<WORD>(ordinal),
+                         fields[7],
+                         fields[8],
+                         fields[9],
+                         fields[10],
+                         foundIs64 != 0};
+        return true;
+    }
+    if (fields[0] == L"class" && fields.size() == kClassFields) {
+        unsigned long perUser = 0;
+        if (!ParseNumber(fields[2], perUser) || perUser > 1 || fields[3].empty() ||
+            fields[4].empty() || !IsNameField(fields[3]) || !IsNameField(fields[4]))
+            return false;
+        reply.kind = HostReplyKind::Class;
+        reply.misdirected = {fields[3], fields[4], perUser != 0};
+        return true;
+    }
+    // Every other reply is a verb and numbers.
+    if (size > kHostReplyLimit)
+        return false;
     if (fields[0] == L"loading" && fields.size() == 2) {
-        reply = {HostReplyKind::Loading, sequence, {}, false};
+        reply.kind = HostReplyKind::Loading;
+        return true;
+    }
+    if (fields[0] == L"crashed" && fields.size() == 3) {
+        unsigned long code = 0;
+        if (!ParseNumber(fields[2], code))
+            return false;
+        reply.kind = HostReplyKind::Crashed;
+        reply.result = {EntryOutcome::Crashed, code};
         return true;
     }
     unsigned long outcome = 0, error = 0, result = 0, retiring = 0;
@@ -142,10 +234,9 @@ bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, Hos
         !ParseNumber(fields[3], error) || !ParseNumber(fields[4], result) ||
         !ParseNumber(fields[5], retiring) || !IsHostOutcome(outcome) || retiring > 1)
         return false;
-    reply = {HostReplyKind::Done,
-             sequence,
-             {static_cast<EntryOutcome>(outcome), error, static_cast<HRESULT>(result)},
-             retiring != 0};
+    reply.kind = HostReplyKind::Done;
+    reply.result = {static_cast<EntryOutcome>(outcome), error, static_cast<HRESULT>(result)};
+    reply.retiring = retiring != 0;
     return true;
 }
 
@@ -162,6 +253,33 @@ bool WriteHostReply(HANDLE pipe, const HostReply& reply) {
     DWORD written = 0;
     return WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();
+}
+
+bool WriteCrashNotice(HANDLE pipe, unsigned long sequence, DWORD code) {
+    wchar_t message[40];
+    size_t length = 0;
+    auto put = [&](const wchar_t* text) {
+        while (*text)
+            message[length++] = *text++;
+        message[length++] = L'\0';
+    };
+    auto putNumber = [&](unsigned long value) {
+        wchar_t digits[12];
+        int count = 0;
+        do {
+            digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (count > 0)
+            message[length++] = digits[--count];
+        message[length++] = L'\0';
+    };
+    put(L"crashed");
+    putNumber(sequence);
+    putNumber(code);
+    const DWORD bytes = static_cast<DWORD>(length * sizeof(wchar_t));
+    DWORD written = 0;
+    return WriteFile(pipe, message, bytes, &written, nullptr) && written == bytes;
 }
 
 }  // namespace kestrave

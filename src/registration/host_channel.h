@@ -8,21 +8,31 @@
 
 #include <string>
 
+#include "class_readback.h"
+#include "dependency_walk.h"
 #include "server_entry.h"
 
 namespace kestrave {
 
 // The largest request: a verb, a number and a path of any length Windows allows.
 inline constexpr DWORD kHostRequestLimit = 64 * 1024 + 64;
-// The largest reply: a verb and six numbers. A longer message is not a reply.
+// The largest reply: a verb and six numbers. A longer message is not a reply...
 inline constexpr DWORD kHostReplyLimit = 128;
+// ...except one that names what a host found: a few names, each at most kHostNameLimit
+// characters, and nothing else may be that long.
+inline constexpr size_t kHostNameLimit = 400;
+inline constexpr DWORD kHostNamesReplyLimit = 6 * 1024;
+// At most this many classes are named after one registration; a host names no more.
+inline constexpr int kHostClassFindingLimit = 32;
 
-enum class HostVerb { Register, Unregister, Quit };
+// Walk: read the headers of a file whose load failed (never load it) and name what it lacks.
+enum class HostVerb { Register, Unregister, Walk, Quit };
 
 struct HostRequest {
     HostVerb verb = HostVerb::Quit;
     unsigned long sequence = 0;
-    std::wstring path;  // the system copy to load
+    std::wstring path;     // the system copy to load (or, for Walk, to read)
+    bool readBack = true;  // Register: read the classes back after a registration succeeded
 };
 
 std::string EncodeHostRequest(const HostRequest& request);
@@ -31,14 +41,20 @@ bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request);
 
 // A request is answered by "loading" just before the server's code may first run (so the
 // program holds the rest to the server's time limit), then by "done" with the outcome. A file
-// that is not there is answered by "done" alone.
-enum class HostReplyKind { Loading, Done };
+// that is not there is answered by "done" alone. Before "done" a registration may name what
+// it found: the cause of a failed load ("cause"), classes that lead to another file ("class",
+// one each). A fault the host catches once the server's code may run is told by "crashed"
+// before the host ends. A walk is answered by one "cause" (of kind None when nothing was found).
+// Names are only ever worded into a reason: no file step rests on them.
+enum class HostReplyKind { Loading, Done, Crashed, Cause, Class };
 
 struct HostReply {
     HostReplyKind kind = HostReplyKind::Done;
     unsigned long sequence = 0;
-    EntryResult result;     // when Done
-    bool retiring = false;  // when Done: the host serves no more requests
+    EntryResult result;                  // when Done; when Crashed, its code
+    bool retiring = false;               // when Done: the host serves no more requests
+    DependencyCulprit culprit;           // when Cause
+    ClassPointingElsewhere misdirected;  // when Class
 };
 
 std::string EncodeHostReply(const HostReply& reply);
@@ -50,5 +66,8 @@ bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, Hos
 // something that is not a request.
 bool ReadHostRequest(HANDLE pipe, HostRequest& request);
 bool WriteHostReply(HANDLE pipe, const HostReply& reply);
+// The host's exception filter: "crashed" with `code`, written without taking any memory (the
+// fault may have left the heap broken).
+bool WriteCrashNotice(HANDLE pipe, unsigned long sequence, DWORD code);
 
 }  // namespace kestrave

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "class_readback.h"
+#include "dependency_walk.h"
 #include "file_lookup.h"
 #include "host_channel.h"
 #include "server_entry.h"
@@ -13,11 +15,28 @@
 namespace kestrave {
 namespace {
 
-// A server that faults must end this process at once with the fault's code, which the program
-// reports: no crash dialog, no debugger, nothing left waiting for a user.
+// While a server's code may run: the pipe and the request a fault is told against.
+HANDLE g_faultPipe = nullptr;
+volatile LONG g_faultSequence = 0;
+volatile LONG g_serving = 0;
+
+// A server that faults must end this process at once: no crash dialog, no debugger, nothing
+// left waiting for a user. While a request is served the program is told "crashed" with the
+// fault's code first, whatever its range, so that it need not guess a crash from an exit code.
 LONG WINAPI EndOnFault(EXCEPTION_POINTERS* fault) {
-    TerminateProcess(GetCurrentProcess(), fault->ExceptionRecord->ExceptionCode);
+    const DWORD code = fault->ExceptionRecord->ExceptionCode;
+    // Only the first fault speaks: another thread may fault meanwhile.
+    if (InterlockedExchange(&g_serving, 0) != 0)
+        WriteCrashNotice(g_faultPipe, static_cast<unsigned long>(g_faultSequence), code);
+    TerminateProcess(GetCurrentProcess(), code);
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// The loader's search for a library this host loads: the copy's folder, the system folder and
+// the rest, but never the current folder, which SetDllDirectoryW(L"") took out (it is the system
+// folder anyway).
+std::vector<std::wstring> HostSearchFolders(const std::wstring& file) {
+    return LoaderSearchFolders(file, false);
 }
 
 class Host {
@@ -27,7 +46,10 @@ class Host {
     void Serve() {
         HostRequest request;
         while (!retiring_ && ReadHostRequest(pipe_, request) && request.verb != HostVerb::Quit) {
-            Answer(request);
+            if (request.verb == HostVerb::Walk)
+                Walk(request);
+            else
+                Answer(request);
             PrepareServerThread();
         }
     }
@@ -38,6 +60,7 @@ class Host {
         HostReply done;
         done.sequence = request.sequence;
         HMODULE loadedAt = nullptr;
+        FILETIME called{};
         const std::vector<HMODULE> modulesBefore = LoadedModules();
         done.result = CallServerEntry(
             request.path, unregister,
@@ -47,16 +70,62 @@ class Host {
                 loading.sequence = request.sequence;
                 if (!WriteHostReply(pipe_, loading))
                     retiring_ = true;
+                g_faultSequence = static_cast<LONG>(request.sequence);
+                InterlockedExchange(&g_serving, 1);
+                GetSystemTimeAsFileTime(&called);
             },
             &loadedAt);
+        InterlockedExchange(&g_serving, 0);
         // Nothing one server leaves behind may reach the next file: a host that holds any of
         // it serves no more.
         if (done.result.outcome != EntryOutcome::NotFound &&
             ServerLeftSomethingBehind(loadedAt, modulesBefore))
             retiring_ = true;
+        if (done.result.outcome == EntryOutcome::NotLoadable) {
+            // The load is over, so the headers can be read in the bitness the file needs.
+            SendCause(request,
+                      FindMissingDependency({request.path, HostSearchFolders(request.path)}),
+                      false);
+        } else if (!unregister && request.readBack && done.result.Succeeded()) {
+            SendClassesElsewhere(request, called);
+        }
         done.retiring = retiring_;
         if (!WriteHostReply(pipe_, done))
             retiring_ = true;
+    }
+
+    // A walk after the host that loaded the file crashed: this one has run no server's code.
+    void Walk(const HostRequest& request) {
+        SendCause(request, FindMissingDependency({request.path, HostSearchFolders(request.path)}),
+                  true);
+    }
+
+    void SendCause(const HostRequest& request, const DependencyCulprit& culprit, bool evenNone) {
+        if (culprit.kind == CulpritKind::None && !evenNone)
+            return;
+        HostReply cause;
+        cause.kind = HostReplyKind::Cause;
+        cause.sequence = request.sequence;
+        cause.culprit = culprit;
+        if (!WriteHostReply(pipe_, cause))
+            retiring_ = true;
+    }
+
+    // After a registration that succeeded: the classes it leaves leading to another file.
+    void SendClassesElsewhere(const HostRequest& request, const FILETIME& called) {
+        const std::vector<ClassPointingElsewhere> found =
+            ReadBackClasses({request.path, called, sizeof(void*) == 8, {}});
+        int sent = 0;
+        for (const ClassPointingElsewhere& finding : found) {
+            if (sent++ == kHostClassFindingLimit)
+                break;
+            HostReply named;
+            named.kind = HostReplyKind::Class;
+            named.sequence = request.sequence;
+            named.misdirected = finding;
+            if (!WriteHostReply(pipe_, named))
+                retiring_ = true;
+        }
     }
 
     HANDLE pipe_;
@@ -87,6 +156,7 @@ bool IsRegistrationHostCommandLine(const wchar_t* commandLine, HANDLE& pipe) {
 
 int RunRegistrationHost(HANDLE pipe) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    g_faultPipe = pipe;
     SetUnhandledExceptionFilter(EndOnFault);
     // Nothing a server starts gets the pipe, and the libraries a server names are never looked
     // for in the current folder (the program makes it the system folder, too).

@@ -1,7 +1,9 @@
 #include "registration_host.h"
 
 #include "batch_report.h"
+#include "cause_wording.h"
 #include "file_lookup.h"
+#include "path.h"
 #include "system_error.h"
 
 namespace kestrave {
@@ -65,7 +67,8 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                                        DWORD waitLimitMs) {
     Exchange exchange;
     const unsigned long sequence = ++lastSequence_;
-    const std::string request = EncodeHostRequest({verb, sequence, path});
+    const std::string request =
+        EncodeHostRequest({verb, sequence, path, verb == HostVerb::Register && readClassesBack_});
     // A host that served before takes a request up at once. One that cannot be written to, or
     // does not take it up in time (a server may hold it up past a forged answer), is ended and
     // the request goes to a fresh host: the file is not to blame.
@@ -82,27 +85,61 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
             return exchange;
         }
         bool loading = false;
+        bool causeNamed = false;
         for (;;) {
             std::string bytes;
             const DWORD limitMs = loading    ? waitLimitMs
                                   : mayRetry ? kServedHostPickupMs
                                              : kFileStepLimitMs;
-            const HostProcess::Got got = host->Receive(bytes, kHostReplyLimit, limitMs, wait_);
+            const HostProcess::Got got = host->Receive(bytes, kHostNamesReplyLimit, limitMs, wait_);
             HostReply reply;
             if (got == HostProcess::Got::TimedOut && !loading && mayRetry)
                 break;
+            // What each reply may follow: names come only where the request can have them,
+            // once the file was loaded (a walk's one answer is its cause), and never too many.
+            const bool walk = verb == HostVerb::Walk;
+            const bool decoded = got == HostProcess::Got::Message &&
+                                 DecodeHostReply(bytes.data(), bytes.size(), sequence, reply);
+            const bool inTurn =
+                decoded && (walk ? reply.kind == HostReplyKind::Cause
+                            : reply.kind == HostReplyKind::Loading
+                                ? !loading
+                                : reply.kind == HostReplyKind::Done ||
+                                      (loading && reply.kind == HostReplyKind::Crashed) ||
+                                      (loading && verb == HostVerb::Register &&
+                                       ((reply.kind == HostReplyKind::Cause && !causeNamed) ||
+                                        (reply.kind == HostReplyKind::Class &&
+                                         exchange.classesElsewhere.size() <
+                                             static_cast<size_t>(kHostClassFindingLimit)))));
             if (got == HostProcess::Got::TimedOut) {
                 exchange.failure = loading ? EntryFailureReason({EntryOutcome::TimedOut}, false, {})
                                            : kFileStepOverranReason;
             } else if (got == HostProcess::Got::Ended) {
                 exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
-            } else if (got == HostProcess::Got::Oversized ||
-                       !DecodeHostReply(bytes.data(), bytes.size(), sequence, reply) ||
-                       (loading && reply.kind == HostReplyKind::Loading)) {
+            } else if (!inTurn) {
                 exchange.failure = kHostMisbehavedReason;
             } else if (reply.kind == HostReplyKind::Loading) {
                 loading = true;
                 continue;
+            } else if (reply.kind == HostReplyKind::Class) {
+                exchange.classesElsewhere.push_back(reply.misdirected);
+                continue;
+            } else if (reply.kind == HostReplyKind::Cause && !walk) {
+                causeNamed = true;
+                exchange.culprit = reply.culprit;
+                continue;
+            } else if (reply.kind == HostReplyKind::Cause) {
+                // A walk runs no server's code: the host serves on.
+                exchange.answered = true;
+                exchange.culprit = reply.culprit;
+                served_[Slot(kind)] = true;
+                return exchange;
+            } else if (reply.kind == HostReplyKind::Crashed) {
+                // The host told of the fault it caught and is ending itself.
+                exchange.answered = true;
+                exchange.result = reply.result;
+                End(kind);
+                return exchange;
             } else {
                 exchange.answered = true;
                 exchange.result = reply.result;
@@ -121,6 +158,22 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
     }
 }
 
+DependencyCulprit HostSession::CauseOf(ImageKind kind, const Exchange& exchange,
+                                       const std::wstring& systemCopy) {
+    if (!exchange.answered)
+        return {};
+    if (exchange.result.outcome == EntryOutcome::NotLoadable)
+        return exchange.culprit;
+    if (exchange.result.outcome != EntryOutcome::Crashed ||
+        !IsImportBindingFault(exchange.result.error))
+        return {};
+    // The host that crashed is gone; the headers are read by a fresh one, in which no server's
+    // code has run.
+    End(kind);
+    const Exchange walk = Ask(kind, HostVerb::Walk, systemCopy, kFileStepLimitMs);
+    return walk.answered ? walk.culprit : DependencyCulprit{};
+}
+
 RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& source,
                                          const std::wstring& systemCopy, DWORD waitLimitMs) {
     // Nothing is copied for a server that no host can load.
@@ -137,6 +190,18 @@ RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& sou
     step.failure = exchange.answered
                        ? EntryFailureReason(exchange.result, false, NameOf(systemCopy))
                        : exchange.failure;
+    if (!step.failure.empty()) {
+        // Where a host names what the file lacks, that is the reason; otherwise the load's own.
+        const DependencyCulprit culprit = CauseOf(kind, exchange, systemCopy);
+        const std::wstring cause =
+            DependencyCauseText(culprit, MissingFileIsInFolder(culprit, ParentFolder(source)));
+        if (!cause.empty())
+            step.failure = cause;
+    } else {
+        for (const ClassPointingElsewhere& finding : exchange.classesElsewhere)
+            step.classesElsewhere.push_back(
+                {ShownName(finding.clsid), ShownName(finding.otherFile), finding.perUser});
+    }
     CheckSystemCopyAfterServer(step, source);
     if (step.failure.empty() || !step.copied)
         return step;

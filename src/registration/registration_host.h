@@ -74,11 +74,17 @@ class HostSession {
     // How many hosts this session started (for the benchmark's figures).
     int HostsStarted() const { return hostsStarted_; }
 
+    // Whether hosts read a registration's classes back (on unless a benchmark weighs them).
+    void ReadClassesBack(bool on) { readClassesBack_ = on; }
+
   private:
     struct Exchange {
         bool answered = false;
         EntryResult result;    // when answered
         std::wstring failure;  // why there is no answer
+        // Names a host gave, for the wording only.
+        DependencyCulprit culprit;
+        std::vector<ClassPointingElsewhere> classesElsewhere;
     };
 
     HostProcess* HostFor(ImageKind kind, std::wstring& whyNot);
@@ -86,6 +92,10 @@ class HostSession {
     // of every file it had open.
     void End(ImageKind kind);
     Exchange Ask(ImageKind kind, HostVerb verb, const std::wstring& path, DWORD waitLimitMs);
+    // The cause of a failed load or a crash at binding an import, as a host names it; None when
+    // none is found.
+    DependencyCulprit CauseOf(ImageKind kind, const Exchange& exchange,
+                              const std::wstring& systemCopy);
 
     HostImages& images_;
     HostWait wait_;
@@ -94,6 +104,7 @@ class HostSession {
     bool served_[2] = {false, false};
     int hostsStarted_ = 0;
     unsigned long lastSequence_ = 0;
+    bool readClassesBack_ = true;
 };
 
 // Why a file cannot go to any host, from its header; empty when a host of `kind` may take it.
