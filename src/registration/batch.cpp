@@ -103,6 +103,19 @@ bool GoOn(BatchHost& host, StoppedRun& stop, int i, int total, bool unregister) 
     return true;
 }
 
+// Every class of a registered file that leads to another file, in full for the report.
+std::wstring ClassesElsewhereText(const RegisterStepResult& registered) {
+    std::wstring text;
+    for (const ClassPointingElsewhere& finding : registered.classesElsewhere) {
+        if (!text.empty())
+            text += L"; ";
+        text += L"类 " + finding.clsid + L" 指向 " + finding.otherFile;
+        if (finding.perUser)
+            text += L" (当前用户的注册项)";
+    }
+    return text;
+}
+
 RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options, BatchHost& host,
                              const std::wstring& targetFolder, HostSession& hosts,
                              DWORD waitLimitMs) {
@@ -153,8 +166,13 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options, Bat
             ++summary.registeredCount;
             const bool other =
                 !registered.copied && registered.existing == FileKinship::DifferentBytes;
-            report(source, L"已注册",
-                   other ? L"使用了系统文件夹中已有的不同版本 " + systemCopy : L"");
+            std::wstring notes = other ? L"使用了系统文件夹中已有的不同版本 " + systemCopy : L"";
+            if (!registered.classesElsewhere.empty()) {
+                summary.classesElsewhere.push_back(
+                    {source, registered.classesElsewhere.front().otherFile});
+                notes += (notes.empty() ? L"" : L"; ") + ClassesElsewhereText(registered);
+            }
+            report(source, L"已注册", notes);
         } else {
             summary.failures.push_back({source, registered.failure});
             report(source, L"注册失败", registered.failure);

@@ -91,6 +91,11 @@ std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& pa
     return title + std::wstring(kLineBreak) + LimitedLines(paths, PathLines(fit));
 }
 
+std::wstring FileBlock(const wchar_t* title, const std::vector<UnfinishedFile>& files,
+                       const PathFitter& fit) {
+    return title + std::wstring(kLineBreak) + LimitedLines(files, FileLines(fit));
+}
+
 std::wstring ReportLine(const std::wstring& path, const std::wstring& outcome,
                         const std::wstring& reason) {
     return path + L"\t" + outcome + (reason.empty() ? std::wstring() : L": " + reason);
@@ -182,6 +187,9 @@ ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const Path
         blocks.push_back(RegistrationFailureList(summary.failures, fit));
     if (!summary.otherVersionsUsed.empty())
         blocks.push_back(PathBlock(kOtherVersionsTitle, summary.otherVersionsUsed, fit));
+    if (!summary.classesElsewhere.empty())
+        blocks.push_back(FileBlock(kClassesElsewhereTitle, summary.classesElsewhere, fit));
+    cut = cut || IsCut(summary.classesElsewhere.size());
     if (!summary.keptSources.empty())
         blocks.push_back(KeptSourceList(summary.keptSources, fit));
     cut = cut || IsCut(summary.failures.size()) || IsCut(summary.otherVersionsUsed.size()) ||

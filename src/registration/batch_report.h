@@ -37,6 +37,9 @@ struct RegisterSummary {
     // System copies that were there already, hold other bytes than the queued file, and were
     // registered in its place.
     std::vector<std::wstring> otherVersionsUsed;
+    // Registered files with a class that leads to another file afterwards (`reason`: the first
+    // such file); they still count as registered.
+    std::vector<UnfinishedFile> classesElsewhere;
     bool warnMissingSource = true;
     StoppedRun stop;
     // Every queued file with what became of it, one line each, for the complete report.
@@ -94,8 +97,12 @@ std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources,
 // A titled block of paths, cut after the limit like every list of the closing message.
 std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths,
                        const PathFitter& fit = {});
+// The same with each path's reason after it.
+std::wstring FileBlock(const wchar_t* title, const std::vector<UnfinishedFile>& files,
+                       const PathFitter& fit = {});
 
 inline constexpr wchar_t kOtherVersionsTitle[] = L"以下控件使用了系统文件夹中已有的不同版本:";
+inline constexpr wchar_t kClassesElsewhereTitle[] = L"以下控件注册成功, 但它的类指向别的文件:";
 inline constexpr wchar_t kOnlyCopiesKeptTitle[] = L"以下文件在别处没有相同的副本,没有删除:";
 inline constexpr wchar_t kAbsentCopiesTitle[] = L"以下控件不在系统文件夹中,没有卸载:";
 inline constexpr wchar_t kHiddenSourceReason[] = L"原文件是隐藏或系统文件";
