@@ -53,6 +53,8 @@ wine_env_boot() {
   # Without a window manager Wine waits ~2 s for every dialog unless its windows are unmanaged.
   run_step "wine: leaving windows unmanaged" \
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+  run_step "wine: no crash dialog for a crashing program" \
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
   wine_env_fonts
 }
 
