@@ -75,7 +75,6 @@ class Host {
                 GetSystemTimeAsFileTime(&called);
             },
             &loadedAt);
-        InterlockedExchange(&g_serving, 0);
         // Nothing one server leaves behind may reach the next file: a host that holds any of
         // it serves no more.
         if (done.result.outcome != EntryOutcome::NotFound &&
@@ -89,6 +88,9 @@ class Host {
         } else if (!unregister && request.readBack && done.result.Succeeded()) {
             SendClassesElsewhere(request, called);
         }
+        // A fault until here is still this request's: a library the walk or the readback
+        // reads may be as broken as the server.
+        InterlockedExchange(&g_serving, 0);
         done.retiring = retiring_;
         if (!WriteHostReply(pipe_, done))
             retiring_ = true;

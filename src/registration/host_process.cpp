@@ -73,7 +73,9 @@ std::wstring SystemFolder() {
     return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 
-// An exit code in the range of exception codes means the host died of a fault.
+// A host tells of every fault its filter catches ("crashed"). One that ended without a word
+// but with a code in the range of fault codes died of a fault that passed its filter by (a
+// fail-fast, say): a crash too.
 bool IsFaultCode(DWORD code) {
     return (code & 0xC0000000) == 0xC0000000 || code == 0x80000003;
 }
