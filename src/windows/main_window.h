@@ -18,6 +18,7 @@ class OptionsDialog;
 class MainWindow : public Form, public BatchHost, public AddHost {
   public:
     explicit MainWindow(Options& options);
+    ~MainWindow() override;
     void SetOptionsDialog(OptionsDialog& dialog) { dialog_ = &dialog; }
 
     ServerList& Queue() { return *queue_; }
@@ -68,6 +69,8 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     void RunBatch(Batch batch);
     void PumpDuringBatch();
     void StartHostAhead();
+    // Ends the hosts and removes their folder; the program's last action, however it ends.
+    void EndHosts();
 
     Options& options_;
     OptionsDialog* dialog_ = nullptr;
@@ -82,8 +85,8 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     // The registration hosts, written out when first needed, and the hosts themselves: one is
     // started as soon as something is queued and kept to the program's end, so that a batch
     // does not begin by waiting for a process to start.
-    ProgramHostImages hostImages_;
-    HostSession hosts_{hostImages_};
+    std::unique_ptr<ProgramHostImages> hostImages_ = std::make_unique<ProgramHostImages>();
+    std::unique_ptr<HostSession> hosts_ = std::make_unique<HostSession>(*hostImages_);
     Button* close1_ = nullptr;
     bool batchRunning_ = false;
     bool stopWanted_ = false;
