@@ -11,6 +11,7 @@
 #include "registration_host.h"
 #include "server_entry.h"
 #include "server_list.h"
+#include "system_folders.h"
 
 namespace kestrave {
 
@@ -38,7 +39,13 @@ class BatchHost {
     }
     // Puts the complete report of a batch where the user can paste it from.
     virtual bool PutOnClipboard(const std::wstring& /*text*/) { return false; }
+    // The Windows folder the target subfolder is in: the system's own, whatever the
+    // environment says. Tests that must not write into it give a folder of their own.
+    virtual std::wstring WindowsFolder() { return SystemWindowsFolder(); }
 };
+
+// Each command works on the files queued when it began: the queue may be changed meanwhile
+// without reaching the batch.
 
 // Copies each queued file into the system folder (unless a file of that name is there), runs
 // the copy's DllRegisterServer and reports every file that was not registered. The queue is

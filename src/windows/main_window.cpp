@@ -134,6 +134,10 @@ bool MainWindow::OnKeyDown(UINT key, HWND focus, WindowlessControl*) {
 }
 
 void MainWindow::OnDropFiles(const std::vector<std::wstring>& paths) {
+    // A drop that was on its way when the batch began, or was sent to the window directly:
+    // the window takes none while the batch runs (and shows so), so this one is dropped too.
+    if (batchRunning_)
+        return;
     AddDroppedPaths(*queue_, *this, paths);
     StartHostAhead();
 }
@@ -156,8 +160,10 @@ void MainWindow::RunBatch(Batch batch) {
         return;
     batchRunning_ = true;
     stopWanted_ = false;
+    RefuseDroppedFiles(true);
     measure_ = MessageTextMeasure(hWnd());
     batch();
+    RefuseDroppedFiles(false);
     batchRunning_ = false;
     if (endAfterBatch_)
         EndProgram();

@@ -65,7 +65,16 @@ struct ShownMessage {
     std::wstring title;
 };
 
-class RecordingHost : public BatchHost {
+// The scratch Windows folder that BatchTest's batches copy into, in place of the system's.
+std::wstring scratchWindowsFolder;
+
+// The window side of the tests' batches: it names the scratch Windows folder.
+class ScratchHost : public BatchHost {
+  public:
+    std::wstring WindowsFolder() override { return scratchWindowsFolder; }
+};
+
+class RecordingHost : public ScratchHost {
   public:
     void SetMousePointer(int pointer) override {
         events.push_back(L"pointer " + std::to_wstring(pointer));
@@ -123,23 +132,18 @@ struct Scene {
     FakeOptions options;
 };
 
-// windir points at a scratch Windows folder with System32 and System; sources live in another
-// scratch folder. Every test server name used is unregistered at the end.
+// The batches work in a scratch Windows folder with System32 and System; sources live in
+// another scratch folder. Every test server name used is unregistered at the end.
 class BatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        wchar_t saved[MAX_PATH];
-        DWORD length = GetEnvironmentVariableW(L"windir", saved, MAX_PATH);
-        hadWindir_ = length > 0 && length < MAX_PATH;
-        if (hadWindir_)
-            savedWindir_ = saved;
         testing::MakeFolder(windows_ / L"System32");
         testing::MakeFolder(windows_ / L"System");
-        SetEnvironmentVariableW(L"windir", windows_.Path().c_str());
+        scratchWindowsFolder = windows_.Path();
     }
 
     void TearDown() override {
-        SetEnvironmentVariableW(L"windir", hadWindir_ ? savedWindir_.c_str() : nullptr);
+        scratchWindowsFolder.clear();
         for (const std::wstring& name : serverNames_) {
             RegDeleteTreeW(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name).c_str());
         }
@@ -183,8 +187,6 @@ class BatchTest : public ::testing::Test {
 
   private:
     std::vector<std::wstring> serverNames_;
-    std::wstring savedWindir_;
-    bool hadWindir_ = false;
 };
 
 // Held open as another program would hold it: `share` says what others may still do.
@@ -276,8 +278,9 @@ TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
                                      dots + L"\r\n这些文件没有删除." + onClipboard);
         EXPECT_EQ(withNote.completeReport, count > 12 ? L"one\r\ntwo\r\n" : L"");
         unregistered.failedFilesWereToBeDeleted = false;
-        EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
-                  L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots + onClipboard);
+        EXPECT_EQ(
+            UnregisterClosingMessage(unregistered).text,
+            L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots + onClipboard);
     }
     ClosingMessage allDone = UnregisterClosingMessage({});
     EXPECT_EQ(allDone.text, kAllUnregistered);
@@ -348,7 +351,7 @@ TEST(BatchReport, ShortensLongPathsInTheirMiddleToFit) {
 
 // The closing message with the window's help: fitted paths, the complete report on the
 // clipboard when a list was cut, and a stopped run that says how far it got.
-class FeedbackHost : public BatchHost {
+class FeedbackHost : public ScratchHost {
   public:
     void SetMousePointer(int) override {}
     void HideMainWindow() override {}
@@ -438,6 +441,55 @@ TEST_F(BatchTest, AStoppedBatchEndsAfterTheFileInHandAndSaysHowFarItGot) {
                   SystemCopy(L"batch_stop_b.ocx") + L"]\r\n");
     EXPECT_EQ(unregistering.progress, (std::vector<std::wstring>{L"1/3 un", L"2/3 un", L"0/0"}));
     EXPECT_FALSE(IsRegistered(L"batch_stop_a.ocx"));
+}
+
+// The window pumps messages while the batch waits for a host, so the queue can be changed
+// under a running batch (a drop, a delete): the batch goes on with what was queued when it began.
+class QueueChangingHost : public FeedbackHost {
+  public:
+    explicit QueueChangingHost(ServerList& list, std::wstring added) : list_(list), added_(added) {}
+    void ShowProgress(int number, int total, bool unregister) override {
+        FeedbackHost::ShowProgress(number, total, unregister);
+        if (number != 1)
+            return;
+        // Enough entries to move the queue's storage, then none at all.
+        for (int i = 0; i < 1000; ++i)
+            list_.Append(L"added.ocx", added_, added_);
+        list_.ClearList();
+        list_.Append(L"added.ocx", added_, added_);
+    }
+
+  private:
+    ServerList& list_;
+    std::wstring added_;
+};
+
+TEST_F(BatchTest, ABatchWorksOnWhatWasQueuedWhenItBegan) {
+    Scene scene;
+    Queue(scene.list, L"good_server.dll", L"batch_fixed_a.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_fixed_b.ocx");
+    const std::wstring added = Queue(scene.list, L"good_server.dll", L"batch_fixed_added.ocx");
+    scene.list.ClearList();
+    Queue(scene.list, L"good_server.dll", L"batch_fixed_a.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_fixed_b.ocx");
+
+    QueueChangingHost registering(scene.list, added);
+    RegisterAll(scene.list, scene.options, registering, hosts_);
+    EXPECT_EQ(registering.shown, kAllRegistered);
+    EXPECT_EQ(registering.progress, (std::vector<std::wstring>{L"1/2", L"2/2", L"0/0"}));
+    EXPECT_TRUE(IsRegistered(L"batch_fixed_a.ocx"));
+    EXPECT_TRUE(IsRegistered(L"batch_fixed_b.ocx"));
+    EXPECT_FALSE(FileExists(SystemCopy(L"added.ocx")));
+    EXPECT_FALSE(FileExists(SystemCopy(L"batch_fixed_added.ocx")));
+
+    scene.list.ClearList();
+    scene.list.Append(L"batch_fixed_a.ocx", Source(L"batch_fixed_a.ocx"), L"");
+    scene.list.Append(L"batch_fixed_b.ocx", Source(L"batch_fixed_b.ocx"), L"");
+    QueueChangingHost unregistering(scene.list, added);
+    UnregisterAll(scene.list, scene.options, unregistering, hosts_);
+    EXPECT_EQ(unregistering.shown, kAllUnregistered);
+    EXPECT_FALSE(IsRegistered(L"batch_fixed_a.ocx"));
+    EXPECT_FALSE(IsRegistered(L"batch_fixed_b.ocx"));
 }
 
 TEST_F(BatchTest, AnEmptyQueueDoesNothingAtAll) {
@@ -1019,43 +1071,6 @@ TEST_F(BatchTest, NamesWithoutASystemCopyAreReportedAsNotUnregistered) {
         }
         EXPECT_EQ(message.style, kStyleExclamation);
     }
-}
-
-// With no windir the subfolder text alone names the target, rooted at the current drive.
-TEST_F(BatchTest, AMissingOrEmptyWindirPutsNothingBeforeTheSubfolder) {
-    wchar_t savedDirectory[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, savedDirectory);
-    ASSERT_TRUE(SetCurrentDirectoryW(windows_.Path().c_str()));
-    ASSERT_EQ(windows_.Path()[1], L':');
-    const std::wstring rootedFolder = windows_.Path().substr(2) + L"\\System32\\";
-
-    struct Case {
-        const char* what;
-        const wchar_t* windir;
-        std::wstring name;
-    } cases[] = {
-        {"empty", L"", L"batch_nowindir_empty.ocx"},
-        {"missing", nullptr, L"batch_nowindir_missing.ocx"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SetEnvironmentVariableW(L"windir", c.windir);
-        Scene scene;
-        scene.options.subfolder = rootedFolder;
-        Queue(scene.list, L"good_server.dll", c.name);
-
-        RegisterAll(scene.list, scene.options, scene.host, hosts_);
-        EXPECT_EQ(scene.host.Closing().text, kAllRegistered);
-        EXPECT_TRUE(FileExists(SystemCopy(c.name)));
-        EXPECT_TRUE(IsRegistered(c.name));
-
-        RecordingHost unregisterHost;
-        UnregisterAll(scene.list, scene.options, unregisterHost, hosts_);
-        EXPECT_EQ(unregisterHost.Closing().text, kAllUnregistered);
-        EXPECT_FALSE(FileExists(SystemCopy(c.name)));
-        EXPECT_FALSE(IsRegistered(c.name));
-    }
-    SetCurrentDirectoryW(savedDirectory);
 }
 
 TEST_F(BatchTest, DeleteServerFileDeletesHiddenReadOnlyFilesAndSaysWhyNotWhenRefused) {

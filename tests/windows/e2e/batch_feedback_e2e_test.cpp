@@ -16,6 +16,9 @@ class BatchFeedbackEndToEnd : public MainWindowEndToEnd {
                             2000, nullptr);
         return title;
     }
+    bool AcceptsDrops() const {
+        return (GetWindowLongW(Main(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
+    }
 };
 
 std::wstring ClipboardText() {
@@ -74,10 +77,48 @@ TEST_F(BatchFeedbackEndToEnd, StaysAliveShowsProgressAndStopsOnEscBetweenFiles) 
     EXPECT_EQ(message.rfind(L"已停止: 已处理 1/2 个控件\r\n\r\n", 0), 0u)
         << "text: " << message.size();
     EXPECT_NE(message.find(slow + L" (超过10秒未完成,已终止)"), std::wstring::npos);
-    EXPECT_FALSE(FileExists(windir_ / L"System32\\a.ocx"))
+    EXPECT_FALSE(FileExists(windows_ / L"System32\\a.ocx"))
         << "the file after the stop is untouched";
     EXPECT_EQ(WindowTitle(), L"Kestrave v1.0");
     EXPECT_EQ(Rows().size(), 2u);
+}
+
+// Files dropped while a batch runs change nothing: the window takes no drop and the cursor over
+// it says so, nothing is asked, none of them is copied, and the report is about what was queued
+// when 注册 was pressed. Once the batch is over, a drop works as before.
+TEST_F(BatchFeedbackEndToEnd, TakesNoDropWhileABatchRunsAndDropsAgainAfterIt) {
+    const std::wstring slow = sources_ / L"slow.ocx";
+    CopyOrFail(TestServerPath(L"slow_server.dll"), slow);
+    const std::wstring queued = sources_ / L"ocx\\a.ocx";
+    program_->DropFiles(Main(), {slow, queued});
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 2; }));
+    const std::vector<std::wstring> rowsBefore = Rows();
+    EXPECT_TRUE(AcceptsDrops());
+
+    program_->ClickButton(Main(), kRegister);
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return WindowTitle() == L"正在注册 1/2"; }));
+    EXPECT_FALSE(AcceptsDrops()) << "the window refuses drops, so the cursor shows no drop";
+    // Sent to the window directly, as a program of the user's could.
+    program_->DropFiles(Main(), {sources_ / L"ocx"});
+    program_->DropFiles(Main(), {sources_ / L"ocx\\c.dll"});
+    EXPECT_FALSE(program_->WaitForDialog(kTitle, 1500)) << "nothing is asked during the batch";
+    EXPECT_EQ(Rows(), rowsBefore);
+
+    const std::wstring message = ClosingMessage();
+    EXPECT_EQ(message,
+              L"注意:有以下1个控件注册失败\r\n\r\n" + slow + L" (超过10秒未完成,已终止)\r\n");
+    EXPECT_TRUE(FileExists(windows_ / L"System32\\a.ocx")) << "the queued file was handled";
+    EXPECT_FALSE(FileExists(windows_ / L"System32\\b.OCX")) << "a dropped file was copied";
+    EXPECT_FALSE(FileExists(windows_ / L"System32\\c.dll")) << "a dropped file was copied";
+    EXPECT_EQ(Rows(), rowsBefore);
+
+    EXPECT_TRUE(AcceptsDrops());
+    program_->DropFiles(Main(), {sources_ / L"ocx"});
+    OpenedDialog question = program_->WaitForDialog(kTitle);
+    ASSERT_TRUE(question) << "a folder dropped on a queue asks whether to keep it";
+    EXPECT_EQ(question.text, L"是否继续添加?");
+    program_->Press(question, IDYES);
+    EXPECT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 4; }));
 }
 
 // Thirty files that fail, with long paths: the box stays within the screen and the clipboard
