@@ -28,8 +28,14 @@ struct QueuedFiles {
     const std::vector<std::wstring> fullPaths;
 };
 
-void CloseRun(BatchHost& host, ClosingMessage message) {
+// Shows the closing message, with as many paths listed as the screen has room for: `compose`
+// makes it with a given number of paths per list.
+template <typename Compose>
+void CloseRun(BatchHost& host, Compose compose) {
     host.ShowProgress(0, 0, false);
+    ClosingMessage message = compose(kListedPathLimit);
+    for (int limit = kListedPathLimit - 1; limit >= 1 && !host.MessageFits(message.text); --limit)
+        message = compose(limit);
     // The message says the report is on the clipboard only when it is.
     if (!message.completeReport.empty() && !host.PutOnClipboard(message.completeReport)) {
         const std::wstring note = std::wstring(L"\r\n\r\n") + kReportOnClipboard;
@@ -281,7 +287,9 @@ void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host
         summary = RegisterEach(queued, options, host, targetFolder, hosts, waitLimitMs);
     }
     summary.warnMissingSource = options.IsOn(OptionFlag::WarnMissingSource);
-    CloseRun(host, RegisterClosingMessage(summary, FitThrough(host)));
+    CloseRun(host, [&summary, fit = FitThrough(host)](int limit) {
+        return RegisterClosingMessage(summary, fit, limit);
+    });
 }
 
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
@@ -296,7 +304,9 @@ void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& ho
         BatchWait wait(hosts, host);
         summary = UnregisterEach(queued, options, host, targetFolder, hosts, waitLimitMs);
     }
-    CloseRun(host, UnregisterClosingMessage(summary, FitThrough(host)));
+    CloseRun(host, [&summary, fit = FitThrough(host)](int limit) {
+        return UnregisterClosingMessage(summary, fit, limit);
+    });
 }
 
 // A batch with hosts of its own, ended with it; a session starts no host before a file needs one.

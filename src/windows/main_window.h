@@ -37,6 +37,7 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     void ShowProgress(int number, int total, bool unregister) override;
     bool StopWanted() override { return stopWanted_; }
     std::wstring FitPath(const std::wstring& path, const std::wstring& rest) override;
+    bool MessageFits(const std::wstring& text) override { return measure_.Fits(text); }
     bool PutOnClipboard(const std::wstring& text) override;
 
   protected:

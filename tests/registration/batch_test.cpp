@@ -373,7 +373,16 @@ class FeedbackHost : public ScratchHost {
         clipboard = text;
         return clipboardWorks;
     }
+    // A screen with room for `maxLines` lines of text (0: any number).
+    bool MessageFits(const std::wstring& text) override {
+        size_t lines = 1;
+        for (size_t at = text.find(L"\r\n"); at != std::wstring::npos;
+             at = text.find(L"\r\n", at + 2))
+            ++lines;
+        return maxLines == 0 || lines <= maxLines;
+    }
 
+    size_t maxLines = 0;
     std::wstring shown;
     int shownStyle = 0;
     std::vector<std::wstring> progress;
@@ -415,6 +424,34 @@ TEST_F(BatchTest, ACutReportGoesToTheClipboardWholeAndTheMessageSaysSo) {
                   std::wstring::npos);
         EXPECT_EQ(host.progress.back(), L"0/0") << "the progress is taken down at the end";
     }
+}
+
+// On a screen too low for the message, each list shows fewer paths, down to what fits, and the
+// complete report goes to the clipboard.
+TEST_F(BatchTest, AMessageTooTallForTheScreenListsFewerPaths) {
+    Scene scene;
+    FeedbackHost host;
+    host.maxLines = 8;
+    std::vector<std::wstring> gone;
+    for (int i = 0; i < 5; ++i)
+        gone.push_back(QueueMissing(scene.list, L"batch_tall_" + std::to_wstring(i) + L".ocx"));
+
+    RegisterAll(scene.list, scene.options, host, hosts_);
+
+    EXPECT_TRUE(host.MessageFits(host.shown)) << "shown: " << host.shown.size();
+    EXPECT_NE(host.shown.find(L"[" + gone[0] + L"]\r\n"), std::wstring::npos);
+    EXPECT_EQ(host.shown.find(L"[" + gone[1] + L"]"), std::wstring::npos);
+    EXPECT_NE(host.shown.find(L"......\r\n"), std::wstring::npos);
+    EXPECT_NE(host.shown.find(L"完整报告已复制到剪贴板"), std::wstring::npos);
+    for (const std::wstring& path : gone)
+        EXPECT_NE(host.clipboard.find(path + L"\t注册失败: 控件原文件丢失\r\n"),
+                  std::wstring::npos);
+
+    FeedbackHost roomy;
+    RegisterAll(scene.list, scene.options, roomy, hosts_);
+    EXPECT_NE(roomy.shown.find(L"[" + gone[4] + L"]"), std::wstring::npos)
+        << "with room, every path of a short list is shown";
+    EXPECT_TRUE(roomy.clipboard.empty());
 }
 
 TEST_F(BatchTest, AStoppedBatchEndsAfterTheFileInHandAndSaysHowFarItGot) {
