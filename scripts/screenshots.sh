@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Takes the screenshots in docs/screenshots of the program running under Wine, driven with the
 # real mouse and keyboard: screenshots.sh [kestrave.exe [folder]] (default: the i686 build, and
-# docs/screenshots). Runs on its own virtual display, so the shots never show a desktop.
+# docs/screenshots; the x86-64 build where this machine runs no 32-bit programs). Runs on its
+# own virtual display, so the shots never show a desktop.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-exe="${1:-$root/build/i686/src/windows/kestrave.exe}"
-out="${2:-$root/docs/screenshots}"
-[ $# -ge 1 ] || "$root/scripts/build.sh" i686 >/dev/null
-mkdir -p "$out"
-
 unset DISPLAY
 source "$root/scripts/wine-env.sh"
+exe="${1:-$root/build/$KESTRAVE_RUN_ARCH/src/windows/kestrave.exe}"
+out="${2:-$root/docs/screenshots}"
+[ $# -ge 1 ] || "$root/scripts/build.sh" "$KESTRAVE_RUN_ARCH" >/dev/null
+mkdir -p "$out"
+
 # Two controls to queue, in a folder of their own inside the prefix, so the shots show a
 # plain Windows path.
 work="$WINEPREFIX/drive_c/controls"

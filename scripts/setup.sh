@@ -2,6 +2,7 @@
 # Installs everything the build and the tests need on Debian 12. Safe to run again:
 # it only installs what is missing.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -16,8 +17,8 @@ packages=(
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-  $SUDO apt-get update -qq
+  run_step "setup: enabling i386 packages" $SUDO dpkg --add-architecture i386
+  run_step "setup: updating the package lists" $SUDO apt-get update -qq
 fi
 
 missing=()
@@ -27,14 +28,16 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  run_step "setup: updating the package lists" $SUDO apt-get update -qq
+  run_step "setup: installing the missing packages" $SUDO env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # Our users run a Chinese Windows (code page 936); Wine takes its locale from LANG.
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   if ! grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
-    echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    run_step "setup: adding zh_CN.UTF-8 to /etc/locale.gen" \
+      $SUDO sh -c "echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen"
   fi
-  $SUDO locale-gen >/dev/null
+  run_step "setup: generating the zh_CN.UTF-8 locale" $SUDO locale-gen
 fi

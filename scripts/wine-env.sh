@@ -1,6 +1,11 @@
-# Sourced by run.sh and test.sh: a display, a booted project-local Wine prefix, and a
-# keep-alive window. Call wine_env_stop when done (the scripts trap it on exit).
+# Sourced by the scripts: the Wine loader this machine can use (see wine-loader.sh), a display,
+# a booted project-local Wine prefix, and a keep-alive window. Sourcing it makes the loader's
+# choice once and says so where only the x86-64 build can run. Call wine_env_stop when done
+# (the scripts trap it on exit).
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/steps.sh"
+source "$root/scripts/wine-loader.sh"
+wine_loader_choose
 export WINEPREFIX="${KESTRAVE_WINEPREFIX:-$root/build/wineprefix}"
 export WINEDEBUG=-all
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
@@ -16,17 +21,23 @@ wine_env_start_display() {
   else
     local n=99
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    local log="$root/build/logs/xvfb.log"
+    mkdir -p "$root/build/logs"
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$log" 2>&1 &
     xvfb_pid=$!
     export DISPLAY=":$n"
     local up=0
     for _ in $(seq 50); do
       if xdpyinfo >/dev/null 2>&1; then up=1; break; fi
+      if ! kill -0 "$xvfb_pid" 2>/dev/null; then break; fi
       sleep 0.1
     done
     if [ "$up" != 1 ]; then
-      echo "wine-env: the virtual display $DISPLAY did not come up within 5 s" >&2
-      return 1
+      {
+        echo "Failed: starting the virtual display $DISPLAY (Xvfb) within 5 s. The last lines of its output ($log):"
+        tail -n 20 "$log" | sed 's/^/    /'
+      } >&2
+      exit 1
     fi
     KESTRAVE_VIRTUAL_DISPLAY=1
   fi
@@ -36,11 +47,12 @@ wine_env_start_display() {
 
 wine_env_boot() {
   # The first Wine call starts wineserver and the service processes; they inherit its output,
-  # so that call must not write into any pipe somebody reads.
-  wineserver -p </dev/null >/dev/null 2>&1
-  wine wineboot </dev/null >/dev/null 2>&1
+  # so that call writes into a log file, never into a pipe somebody reads.
+  run_step "wine: starting the Wine server" wineserver -p
+  run_step "wine: booting the prefix $WINEPREFIX (wineboot)" wine wineboot
   # Without a window manager Wine waits ~2 s for every dialog unless its windows are unmanaged.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+  run_step "wine: leaving windows unmanaged" \
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
   wine_env_fonts
 }
 
@@ -52,13 +64,14 @@ wine_env_fonts() {
   local font="$WINEPREFIX/drive_c/windows/Fonts/wqy-sharp-simsun-lines.ttf"
   local source=/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc
   if [ ! -s "$font" ] || [ "$root/scripts/song_font.py" -nt "$font" ]; then
-    "$root/scripts/song_font.py" "$source" "$font.tmp" "$family"
+    run_step "fonts: making the 宋体 stand-in font" \
+      "$root/scripts/song_font.py" "$source" "$font.tmp" "$family"
     mv "$font.tmp" "$font"
   fi
   local face
   for face in 宋体 SimSun; do
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ \
-      /d "$family" /f </dev/null >/dev/null 2>&1
+    run_step "fonts: mapping $face to the stand-in font" \
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "$family" /f
   done
 }
 
