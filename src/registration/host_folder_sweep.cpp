@@ -11,10 +11,6 @@
 namespace kestrave {
 namespace {
 
-// FOLDERID_ProgramData, named here rather than taken from uuid.lib (see batch_feedback.cpp).
-constexpr KNOWNFOLDERID kProgramDataFolderId = {
-    0x62AB5D82, 0xFDC1, 0x4DC3, {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
-
 bool IsLowercaseHexDigit(wchar_t ch) {
     return (ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f');
 }
@@ -130,11 +126,11 @@ int SweepHostFolders(const std::wstring& base, OwnerRule ownerRule) {
 }
 
 std::wstring SystemProgramDataFolder() {
-    PWSTR path = nullptr;
-    const HRESULT result =
-        SHGetKnownFolderPath(kProgramDataFolderId, KF_FLAG_DEFAULT, nullptr, &path);
-    const TaskString owned(path);
-    if (FAILED(result) || !path)
+    // The folder the known-folder id FOLDERID_ProgramData names, asked for by its older CSIDL:
+    // the answer comes in a buffer of ours rather than in the COM allocator's memory.
+    wchar_t path[MAX_PATH]{};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_DONT_VERIFY, nullptr,
+                                SHGFP_TYPE_CURRENT, path)))
         return {};
     return path;
 }
