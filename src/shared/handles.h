@@ -104,14 +104,6 @@ struct LocalMemoryTraits {
     static void Free(HLOCAL h) { LocalFree(h); }
 };
 
-// A string the shell handed over (a known folder's path), freed with the COM task allocator,
-// so its users link ole32.
-struct TaskStringTraits {
-    static PWSTR Invalid() { return nullptr; }
-    static bool IsValid(PWSTR h) { return h != nullptr; }
-    static void Free(PWSTR h) { CoTaskMemFree(h); }
-};
-
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 using FileHandle = UniqueHandle<HANDLE, FileHandleTraits>;
 using FindHandle = UniqueHandle<HANDLE, FindHandleTraits>;
@@ -126,7 +118,6 @@ using IconHandle = UniqueHandle<HICON, IconTraits>;
 using ShellItemList = UniqueHandle<PIDLIST_ABSOLUTE, ShellItemListTraits>;
 using DropHandle = UniqueHandle<HDROP, DropTraits>;
 using LocalMemory = UniqueHandle<HLOCAL, LocalMemoryTraits>;
-using TaskString = UniqueHandle<PWSTR, TaskStringTraits>;
 
 // A window's device context, released to the window it came from.
 class WindowDc {
