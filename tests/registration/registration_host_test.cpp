@@ -141,6 +141,9 @@ class RecordingHost : public BatchHost {
         messages.push_back(text);
         return IDOK;
     }
+    // The batches copy into the test's scratch Windows folder, not the system's.
+    std::wstring WindowsFolder() override { return windowsFolder; }
+    std::wstring windowsFolder;
     std::vector<std::wstring> messages;
 };
 
@@ -148,7 +151,7 @@ class HostBatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testing::MakeFolder(windows_ / L"System32");
-        SetEnvironmentVariableW(L"windir", windows_.Path().c_str());
+        host_.windowsFolder = windows_.Path();
     }
     void TearDown() override {
         for (const std::wstring& name : names_) {
