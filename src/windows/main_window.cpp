@@ -227,6 +227,20 @@ DWORD MainWindow::WaitForHost(DWORD count, const HANDLE* handles, DWORD timeoutM
     }
 }
 
+DWORD MainWindow::WaitPainting(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= until ? 0 : static_cast<DWORD>(until - now);
+        const DWORD woken = MsgWaitForMultipleObjectsEx(count, handles, left, QS_PAINT, 0);
+        if (woken != WAIT_OBJECT_0 + count)
+            return woken;
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+}
+
 void MainWindow::PumpDuringBatch() {
     MSG message{};
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

@@ -69,6 +69,9 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     template <typename Batch>
     void RunBatch(Batch batch);
     void PumpDuringBatch();
+    // Waits for a host between batches (replacing one that went away, say) while the windows
+    // go on painting; nothing else is handled meanwhile, so no command can start inside it.
+    static DWORD WaitPainting(DWORD count, const HANDLE* handles, DWORD timeoutMs);
     void StartHostAhead();
     // Ends the hosts and removes their folder; the program's last action, however it ends.
     void EndHosts();
@@ -87,7 +90,8 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     // started as soon as something is queued and kept to the program's end, so that a batch
     // does not begin by waiting for a process to start.
     std::unique_ptr<ProgramHostImages> hostImages_ = std::make_unique<ProgramHostImages>();
-    std::unique_ptr<HostSession> hosts_ = std::make_unique<HostSession>(*hostImages_);
+    std::unique_ptr<HostSession> hosts_ =
+        std::make_unique<HostSession>(*hostImages_, &MainWindow::WaitPainting);
     Button* close1_ = nullptr;
     bool batchRunning_ = false;
     bool stopWanted_ = false;
