@@ -41,8 +41,10 @@ namespace {
 using testing::NoQueueDisplay;
 using testing::RemoveTree;
 
+// The window side of a timed batch: no window, and a Windows folder of the run's own.
 class QuietHost : public BatchHost {
   public:
+    explicit QuietHost(std::wstring windowsFolder) : windowsFolder_(std::move(windowsFolder)) {}
     void SetMousePointer(int) override {}
     void HideMainWindow() override {}
     void ShowMainWindow() override {}
@@ -51,8 +53,12 @@ class QuietHost : public BatchHost {
         closingStyle = style;
         return IDOK;
     }
+    std::wstring WindowsFolder() override { return windowsFolder_; }
     std::wstring closingText;
     int closingStyle = 0;
+
+  private:
+    std::wstring windowsFolder_;
 };
 
 // Nothing is deleted, the system folder is System32.
@@ -128,9 +134,8 @@ double TimeBatch(const Run& run, bool unregister, bool& reportedSuccess) {
     for (size_t i = 0; i < run.names.size(); ++i) {
         list.Append(run.names[i], run.sources[i], run.sources[i]);
     }
-    SetEnvironmentVariableW(L"windir", run.windowsFolder.c_str());
     BenchOptions options;
-    QuietHost host;
+    QuietHost host(run.windowsFolder);
     testing::TestHostImages images;
     // As in the program, which starts a host when something is queued: by the time the user
     // presses the button it is ready. What starting one costs is timed on its own below.

@@ -89,7 +89,10 @@ class QuietHost : public BatchHost {
         closingStyle = style;
         return IDOK;
     }
+    // The batch copies into the benchmark's scratch Windows folder.
+    std::wstring WindowsFolder() override { return windowsFolder; }
     int closingStyle = 0;
+    std::wstring windowsFolder;
 };
 
 class BenchOptions : public OptionsSource {
@@ -137,7 +140,6 @@ void BenchReadback(int count) {
         list.Append(name, source, source);
     }
 
-    SetEnvironmentVariableW(L"windir", windows.c_str());
     BenchOptions options;
     testing::TestHostImages images;
     const ImageKind own = sizeof(void*) == 8 ? ImageKind::X64 : ImageKind::X86;
@@ -150,6 +152,7 @@ void BenchReadback(int count) {
         testing::RemoveTree(system);
         CreateDirectoryW(system.c_str(), nullptr);
         QuietHost host;
+        host.windowsFolder = windows;
         HostSession hosts(images);
         hosts.ReadClassesBack(readBack);
         hosts.StartAhead(own);

@@ -3,7 +3,6 @@
 #include <unordered_set>
 
 #include "batch_report.h"
-#include "environment.h"
 #include "file_lookup.h"
 #include "file_steps.h"
 #include "pe_image.h"
@@ -13,13 +12,30 @@
 namespace kestrave {
 namespace {
 
-// A missing or empty windir leaves the subfolder alone, rooted at the current drive.
-std::wstring TargetFolder(OptionsSource& options) {
-    return EnvironmentValue(L"windir") + options.TargetSubfolder();
+std::wstring TargetFolder(OptionsSource& options, BatchHost& host) {
+    return host.WindowsFolder() + options.TargetSubfolder();
 }
 
-void CloseRun(BatchHost& host, ClosingMessage message) {
+// What was queued when the command began. The batch walks this copy, never the queue itself:
+// the window pumps messages while it waits for a host, and nothing that arrives then may
+// change what the batch works on, or free the storage it reads.
+struct QueuedFiles {
+    explicit QueuedFiles(const ServerList& list)
+        : fileNames(list.FileNames()), fullPaths(list.FullPaths()) {}
+    int Count() const { return static_cast<int>(fullPaths.size()); }
+
+    const std::vector<std::wstring> fileNames;
+    const std::vector<std::wstring> fullPaths;
+};
+
+// Shows the closing message, with as many paths listed as the screen has room for: `compose`
+// makes it with a given number of paths per list.
+template <typename Compose>
+void CloseRun(BatchHost& host, Compose compose) {
     host.ShowProgress(0, 0, false);
+    ClosingMessage message = compose(kListedPathLimit);
+    for (int limit = kListedPathLimit - 1; limit >= 1 && !host.MessageFits(message.text); --limit)
+        message = compose(limit);
     // The message says the report is on the clipboard only when it is.
     if (!message.completeReport.empty() && !host.PutOnClipboard(message.completeReport)) {
         const std::wstring note = std::wstring(L"\r\n\r\n") + kReportOnClipboard;
@@ -116,7 +132,7 @@ std::wstring ClassesElsewhereText(const RegisterStepResult& registered) {
     return text;
 }
 
-RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options, BatchHost& host,
+RegisterSummary RegisterEach(const QueuedFiles& queued, OptionsSource& options, BatchHost& host,
                              const std::wstring& targetFolder, HostSession& hosts,
                              DWORD waitLimitMs) {
     RegisterSummary summary;
@@ -127,10 +143,10 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options, Bat
     // Sources this run registered and then deleted: a second entry of the same file finds it
     // gone because of the run itself, not because it went missing.
     PathSet registeredAndDeleted;
-    const int total = list.Count();
+    const int total = queued.Count();
     for (int i = 0; i < total && GoOn(host, summary.stop, i, total, false); ++i) {
-        const std::wstring& fileName = list.FileNames()[i];
-        const std::wstring& source = list.FullPaths()[i];
+        const std::wstring& fileName = queued.fileNames[i];
+        const std::wstring& source = queued.fullPaths[i];
         switch (LookUpSource(source, fileName)) {
             case SourceState::Present:
                 break;
@@ -190,12 +206,12 @@ RegisterSummary RegisterEach(const ServerList& list, OptionsSource& options, Bat
     }
     if (summary.stop.stopped) {
         for (int i = summary.stop.processed; i < total; ++i)
-            report(list.FullPaths()[i], L"未处理 (已停止)");
+            report(queued.fullPaths[i], L"未处理 (已停止)");
     }
     return summary;
 }
 
-UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options, BatchHost& host,
+UnregisterSummary UnregisterEach(const QueuedFiles& queued, OptionsSource& options, BatchHost& host,
                                  const std::wstring& targetFolder, HostSession& hosts,
                                  DWORD waitLimitMs) {
     UnregisterSummary summary;
@@ -205,15 +221,15 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
     };
     // A name queued twice is one system copy: the second entry has nothing left to do.
     PathSet handled;
-    const int total = list.Count();
+    const int total = queued.Count();
     for (int i = 0; i < total && GoOn(host, summary.stop, i, total, true); ++i) {
-        const std::wstring systemCopy = targetFolder + list.FileNames()[i];
+        const std::wstring systemCopy = targetFolder + queued.fileNames[i];
         if (!handled.Insert(systemCopy)) {
             report(systemCopy, L"已处理 (同名控件只卸载一次)");
             continue;
         }
 
-        const ImageInfo image = UnregisterImage(list.FullPaths()[i], systemCopy);
+        const ImageInfo image = UnregisterImage(queued.fullPaths[i], systemCopy);
         if (image.kind == ImageKind::Unreadable && IsGoneError(image.error)) {
             summary.absentCopies.push_back(systemCopy);
             report(systemCopy, L"不在系统文件夹中,没有卸载");
@@ -235,7 +251,7 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {
             const HostSession::CopyDeletion deletion =
-                hosts.DeleteSystemCopy(image.kind, list.FullPaths()[i], systemCopy);
+                hosts.DeleteSystemCopy(image.kind, queued.fullPaths[i], systemCopy);
             if (deletion.keptAsOnlyCopy) {
                 summary.onlyCopiesKept.push_back(systemCopy);
                 report(systemCopy, L"已卸载", L"在别处没有相同的副本,没有删除");
@@ -255,7 +271,7 @@ UnregisterSummary UnregisterEach(const ServerList& list, OptionsSource& options,
     }
     if (summary.stop.stopped) {
         for (int i = summary.stop.processed; i < total; ++i)
-            report(targetFolder + list.FileNames()[i], L"未处理 (已停止)");
+            report(targetFolder + queued.fileNames[i], L"未处理 (已停止)");
     }
     return summary;
 }
@@ -281,14 +297,17 @@ void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host
     if (list.Count() < 1)
         return;
     host.SetMousePointer(kPointerHourglass);
-    const std::wstring targetFolder = TargetFolder(options);
+    const QueuedFiles queued(list);
+    const std::wstring targetFolder = TargetFolder(options, host);
     RegisterSummary summary;
     {
         BatchWait wait(hosts, host);
-        summary = RegisterEach(list, options, host, targetFolder, hosts, waitLimitMs);
+        summary = RegisterEach(queued, options, host, targetFolder, hosts, waitLimitMs);
     }
     summary.warnMissingSource = options.IsOn(OptionFlag::WarnMissingSource);
-    CloseRun(host, RegisterClosingMessage(summary, FitThrough(host)));
+    CloseRun(host, [&summary, fit = FitThrough(host)](int limit) {
+        return RegisterClosingMessage(summary, fit, limit);
+    });
 }
 
 void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& host,
@@ -296,13 +315,16 @@ void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& ho
     if (list.Count() < 1)
         return;
     host.SetMousePointer(kPointerHourglass);
-    const std::wstring targetFolder = TargetFolder(options);
+    const QueuedFiles queued(list);
+    const std::wstring targetFolder = TargetFolder(options, host);
     UnregisterSummary summary;
     {
         BatchWait wait(hosts, host);
-        summary = UnregisterEach(list, options, host, targetFolder, hosts, waitLimitMs);
+        summary = UnregisterEach(queued, options, host, targetFolder, hosts, waitLimitMs);
     }
-    CloseRun(host, UnregisterClosingMessage(summary, FitThrough(host)));
+    CloseRun(host, [&summary, fit = FitThrough(host)](int limit) {
+        return UnregisterClosingMessage(summary, fit, limit);
+    });
 }
 
 // A batch with hosts of its own, ended with it; a session starts no host before a file needs one.

@@ -11,6 +11,7 @@
 #include "registration_host.h"
 #include "server_entry.h"
 #include "server_list.h"
+#include "system_folders.h"
 
 namespace kestrave {
 
@@ -32,13 +33,22 @@ class BatchHost {
     virtual void ShowProgress(int /*number*/, int /*total*/, bool /*unregister*/) {}
     // Asked between two files: true stops the batch there.
     virtual bool StopWanted() { return false; }
-    // Shortens a listed path so that its line fits into the message box.
+    // Shortens a listed path so that its line fits into the message box without being wrapped.
     virtual std::wstring FitPath(const std::wstring& path, const std::wstring& /*rest*/) {
         return path;
     }
+    // Whether the message box showing `text` fits the screen, top to bottom; a message that
+    // does not is made again with fewer paths listed.
+    virtual bool MessageFits(const std::wstring& /*text*/) { return true; }
     // Puts the complete report of a batch where the user can paste it from.
     virtual bool PutOnClipboard(const std::wstring& /*text*/) { return false; }
+    // The Windows folder the target subfolder is in: the system's own, whatever the
+    // environment says. Tests that must not write into it give a folder of their own.
+    virtual std::wstring WindowsFolder() { return SystemWindowsFolder(); }
 };
+
+// Each command works on the files queued when it began: the queue may be changed meanwhile
+// without reaching the batch.
 
 // Copies each queued file into the system folder (unless a file of that name is there), runs
 // the copy's DllRegisterServer and reports every file that was not registered. The queue is

@@ -40,15 +40,15 @@ auto FileLines(const PathFitter& fit) {
     };
 }
 
-bool IsCut(size_t count) {
-    return count > static_cast<size_t>(kListedPathLimit);
+bool IsCut(size_t count, int limit) {
+    return count > static_cast<size_t>(limit);
 }
 
 // One line per item up to the limit, then a single "......" line for the rest.
 template <typename Item, typename LineOf>
-std::wstring LimitedLines(const std::vector<Item>& items, LineOf lineOf) {
+std::wstring LimitedLines(const std::vector<Item>& items, LineOf lineOf, int limit) {
     std::wstring text;
-    const size_t shown = std::min(items.size(), static_cast<size_t>(kListedPathLimit));
+    const size_t shown = std::min(items.size(), static_cast<size_t>(limit));
     for (size_t i = 0; i < shown; ++i)
         text += lineOf(items[i]);
     if (items.size() > shown)
@@ -63,37 +63,38 @@ std::wstring FailureHeader(size_t count, const wchar_t* what) {
 }  // namespace
 
 std::wstring MissingSourceWarning(const std::vector<std::wstring>& missingSources,
-                                  bool othersRegistered, const PathFitter& fit) {
+                                  bool othersRegistered, const PathFitter& fit, int limit) {
     std::wstring text = L"注意:有以下" + std::to_wstring(missingSources.size()) + L"个控件注册不了";
     if (othersRegistered)
         text += L",其他控件注册完毕!";
     text += kLineBreak;
     text += kLineBreak;
-    text += LimitedLines(missingSources, PathLines(fit));
+    text += LimitedLines(missingSources, PathLines(fit), limit);
     text += kLineBreak;
     text += L"原因:控件原文件丢失";
     return text;
 }
 
 std::wstring RegistrationFailureList(const std::vector<UnfinishedFile>& failures,
-                                     const PathFitter& fit) {
+                                     const PathFitter& fit, int limit) {
     return FailureHeader(failures.size(), L"个控件注册失败") +
-           LimitedLines(failures, FileLines(fit));
+           LimitedLines(failures, FileLines(fit), limit);
 }
 
-std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources, const PathFitter& fit) {
+std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources, const PathFitter& fit,
+                            int limit) {
     return std::wstring(L"以下原文件没有删除:") + kLineBreak +
-           LimitedLines(keptSources, FileLines(fit));
+           LimitedLines(keptSources, FileLines(fit), limit);
 }
 
 std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths,
-                       const PathFitter& fit) {
-    return title + std::wstring(kLineBreak) + LimitedLines(paths, PathLines(fit));
+                       const PathFitter& fit, int limit) {
+    return title + std::wstring(kLineBreak) + LimitedLines(paths, PathLines(fit), limit);
 }
 
 std::wstring FileBlock(const wchar_t* title, const std::vector<UnfinishedFile>& files,
-                       const PathFitter& fit) {
-    return title + std::wstring(kLineBreak) + LimitedLines(files, FileLines(fit));
+                       const PathFitter& fit, int limit) {
+    return title + std::wstring(kLineBreak) + LimitedLines(files, FileLines(fit), limit);
 }
 
 std::wstring ReportLine(const std::wstring& path, const std::wstring& outcome,
@@ -174,44 +175,49 @@ ClosingMessage JoinBlocks(std::vector<std::wstring> blocks, const wchar_t* allDo
 
 }  // namespace
 
-ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const PathFitter& fit) {
+ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const PathFitter& fit,
+                                      int limit) {
     std::vector<std::wstring> blocks;
     bool cut = false;
     if (summary.warnMissingSource && !summary.missingSources.empty()) {
         // "The others were registered" only holds when no other entry failed either.
         const bool othersRegistered = summary.registeredCount > 0 && summary.failures.empty();
-        blocks.push_back(MissingSourceWarning(summary.missingSources, othersRegistered, fit));
-        cut = cut || IsCut(summary.missingSources.size());
+        blocks.push_back(
+            MissingSourceWarning(summary.missingSources, othersRegistered, fit, limit));
+        cut = cut || IsCut(summary.missingSources.size(), limit);
     }
     if (!summary.failures.empty())
-        blocks.push_back(RegistrationFailureList(summary.failures, fit));
+        blocks.push_back(RegistrationFailureList(summary.failures, fit, limit));
     if (!summary.otherVersionsUsed.empty())
-        blocks.push_back(PathBlock(kOtherVersionsTitle, summary.otherVersionsUsed, fit));
+        blocks.push_back(PathBlock(kOtherVersionsTitle, summary.otherVersionsUsed, fit, limit));
     if (!summary.classesElsewhere.empty())
-        blocks.push_back(FileBlock(kClassesElsewhereTitle, summary.classesElsewhere, fit));
-    cut = cut || IsCut(summary.classesElsewhere.size());
+        blocks.push_back(FileBlock(kClassesElsewhereTitle, summary.classesElsewhere, fit, limit));
+    cut = cut || IsCut(summary.classesElsewhere.size(), limit);
     if (!summary.keptSources.empty())
-        blocks.push_back(KeptSourceList(summary.keptSources, fit));
-    cut = cut || IsCut(summary.failures.size()) || IsCut(summary.otherVersionsUsed.size()) ||
-          IsCut(summary.keptSources.size());
+        blocks.push_back(KeptSourceList(summary.keptSources, fit, limit));
+    cut = cut || IsCut(summary.failures.size(), limit) ||
+          IsCut(summary.otherVersionsUsed.size(), limit) ||
+          IsCut(summary.keptSources.size(), limit);
     return JoinBlocks(blocks, kAllRegistered, summary.stop, cut, summary.reportLines);
 }
 
-ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary, const PathFitter& fit) {
+ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary, const PathFitter& fit,
+                                        int limit) {
     std::vector<std::wstring> blocks;
     if (!summary.failures.empty()) {
         std::wstring text = FailureHeader(summary.failures.size(), L"个控件卸载失败") +
-                            LimitedLines(summary.failures, FileLines(fit));
+                            LimitedLines(summary.failures, FileLines(fit), limit);
         if (summary.failedFilesWereToBeDeleted)
             text += std::wstring(kLineBreak) + L"这些文件没有删除.";
         blocks.push_back(text);
     }
     if (!summary.onlyCopiesKept.empty())
-        blocks.push_back(PathBlock(kOnlyCopiesKeptTitle, summary.onlyCopiesKept, fit));
+        blocks.push_back(PathBlock(kOnlyCopiesKeptTitle, summary.onlyCopiesKept, fit, limit));
     if (!summary.absentCopies.empty())
-        blocks.push_back(PathBlock(kAbsentCopiesTitle, summary.absentCopies, fit));
-    const bool cut = IsCut(summary.failures.size()) || IsCut(summary.onlyCopiesKept.size()) ||
-                     IsCut(summary.absentCopies.size());
+        blocks.push_back(PathBlock(kAbsentCopiesTitle, summary.absentCopies, fit, limit));
+    const bool cut = IsCut(summary.failures.size(), limit) ||
+                     IsCut(summary.onlyCopiesKept.size(), limit) ||
+                     IsCut(summary.absentCopies.size(), limit);
     return JoinBlocks(blocks, kAllUnregistered, summary.stop, cut, summary.reportLines);
 }
 

@@ -12,7 +12,8 @@
 
 namespace kestrave {
 
-// Longer lists are cut after this many paths and a "......" line.
+// Longer lists are cut after this many paths and a "......" line; fewer when the message would
+// not fit the screen otherwise.
 inline constexpr int kListedPathLimit = 12;
 
 // A file the batch left unfinished, and why. An empty reason means the path alone says enough.
@@ -67,9 +68,11 @@ struct ClosingMessage {
 // path to show (shortened in its middle when the line would be too wide).
 using PathFitter = std::function<std::wstring(const std::wstring& path, const std::wstring& rest)>;
 
-ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const PathFitter& fit = {});
+// `limit`: how many paths each list shows before it is cut.
+ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const PathFitter& fit = {},
+                                      int limit = kListedPathLimit);
 ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary,
-                                        const PathFitter& fit = {});
+                                        const PathFitter& fit = {}, int limit = kListedPathLimit);
 
 // The last line of a message whose complete report went to the clipboard.
 inline constexpr wchar_t kReportOnClipboard[] = L"完整报告已复制到剪贴板";
@@ -89,17 +92,18 @@ std::wstring ReportLine(const std::wstring& path, const std::wstring& outcome,
 
 // The parts a registering run's message is made of.
 std::wstring MissingSourceWarning(const std::vector<std::wstring>& missingSources,
-                                  bool othersRegistered, const PathFitter& fit = {});
+                                  bool othersRegistered, const PathFitter& fit = {},
+                                  int limit = kListedPathLimit);
 std::wstring RegistrationFailureList(const std::vector<UnfinishedFile>& failures,
-                                     const PathFitter& fit = {});
+                                     const PathFitter& fit = {}, int limit = kListedPathLimit);
 std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources,
-                            const PathFitter& fit = {});
+                            const PathFitter& fit = {}, int limit = kListedPathLimit);
 // A titled block of paths, cut after the limit like every list of the closing message.
 std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths,
-                       const PathFitter& fit = {});
+                       const PathFitter& fit = {}, int limit = kListedPathLimit);
 // The same with each path's reason after it.
 std::wstring FileBlock(const wchar_t* title, const std::vector<UnfinishedFile>& files,
-                       const PathFitter& fit = {});
+                       const PathFitter& fit = {}, int limit = kListedPathLimit);
 
 inline constexpr wchar_t kOtherVersionsTitle[] = L"以下控件使用了系统文件夹中已有的不同版本:";
 inline constexpr wchar_t kClassesElsewhereTitle[] = L"以下控件注册成功, 但它的类指向别的文件:";

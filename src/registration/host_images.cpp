@@ -1,10 +1,10 @@
 #include "host_images.h"
 
 #include <sddl.h>
-#include <shlobj.h>
 
 #include "batch_report.h"
 #include "host_folder_names.h"
+#include "host_folder_sweep.h"
 #include "packed_bitmap.h"
 #include "system_random.h"
 
@@ -13,23 +13,6 @@ namespace {
 
 // Administrators and the system alone; nothing is inherited from above.
 constexpr wchar_t kFolderAccess[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
-
-// The system's ProgramData, whatever the environment says.
-std::wstring ProgramDataFolder(DWORD& error) {
-    PWSTR path = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path);
-    if (FAILED(result)) {
-        CoTaskMemFree(path);
-        error = HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result)
-                                                           : static_cast<DWORD>(result);
-        return {};
-    }
-    std::wstring folder(path);
-    CoTaskMemFree(path);
-    if (!folder.empty() && folder.back() == L'\\')
-        folder.pop_back();
-    return folder;
-}
 
 std::vector<UCHAR> CarriedHost(HMODULE module, const wchar_t* name) {
     HRSRC found = FindResourceW(module, name, kPackedProgramType);
@@ -52,10 +35,11 @@ ProgramHostImages::~ProgramHostImages() {
 DWORD ProgramHostImages::MakeFolder() {
     if (!folder_.empty())
         return ERROR_SUCCESS;
-    DWORD error = ERROR_SUCCESS;
-    const std::wstring base = ProgramDataFolder(error);
+    // The same folder the start-up sweep looks in, found the same way.
+    const std::wstring base = SystemProgramDataFolder();
     if (base.empty())
-        return error;
+        return ERROR_PATH_NOT_FOUND;
+    DWORD error = ERROR_SUCCESS;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderAccess, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
@@ -80,9 +64,11 @@ DWORD ProgramHostImages::MakeFolder() {
             candidate.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!folderHold_) {
-            error = GetLastError();
+            // Another run's start-up sweep may have taken the new, empty folder for a stale one
+            // in the moment before it was held: a fresh name is made instead.
             RemoveDirectoryW(candidate.c_str());
-            break;
+            error = ERROR_ALREADY_EXISTS;
+            continue;
         }
         folder_ = candidate;
         error = ERROR_SUCCESS;

@@ -1,5 +1,6 @@
 #include "pe_image.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "handles.h"
@@ -34,13 +35,78 @@ class NativeFileSystemView {
     bool active_ = false;
 };
 
-bool ReadAt(HANDLE file, LONG offset, void* buffer, DWORD size) {
+bool ReadAt(HANDLE file, LONGLONG offset, void* buffer, DWORD size) {
     LARGE_INTEGER at{};
     at.QuadPart = offset;
     if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN))
         return false;
     DWORD read = 0;
     return ReadFile(file, buffer, size, &read, nullptr) && read == size;
+}
+
+bool IsPowerOfTwo(DWORD value) {
+    return value != 0 && (value & (value - 1)) == 0;
+}
+
+// The fields of both optional header layouts that the checks below read.
+struct LayoutFields {
+    DWORD sectionAlignment;
+    DWORD fileAlignment;
+    DWORD sizeOfImage;
+    DWORD sizeOfHeaders;
+    DWORD directoryCount;
+};
+
+// Whether the optional header holds every field it claims, and the sections lie where the file
+// and the image have room for them. The loader refuses a file that fails any of this, so such a
+// file is no server: copying it would only put a file into the system folder that cannot load.
+template <typename OptionalHeader>
+bool HeadersHoldTogether(HANDLE file, LONGLONG optionalAt, const IMAGE_FILE_HEADER& header,
+                         LONGLONG fileSize) {
+    constexpr DWORD kFixedSize = offsetof(OptionalHeader, DataDirectory);
+    if (header.SizeOfOptionalHeader < kFixedSize)
+        return false;
+    OptionalHeader optional{};
+    const DWORD readSize = header.SizeOfOptionalHeader < sizeof optional
+                               ? header.SizeOfOptionalHeader
+                               : sizeof optional;
+    if (!ReadAt(file, optionalAt, &optional, readSize))
+        return false;
+    const LayoutFields layout{optional.SectionAlignment, optional.FileAlignment,
+                              optional.SizeOfImage, optional.SizeOfHeaders,
+                              optional.NumberOfRvaAndSizes};
+    // Entries past the sixteenth are not read by anybody, but those claimed must be there.
+    const ULONGLONG directories = layout.directoryCount < IMAGE_NUMBEROF_DIRECTORY_ENTRIES
+                                      ? layout.directoryCount
+                                      : IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
+    if (kFixedSize + directories * sizeof(IMAGE_DATA_DIRECTORY) > header.SizeOfOptionalHeader)
+        return false;
+    if (!IsPowerOfTwo(layout.fileAlignment) || !IsPowerOfTwo(layout.sectionAlignment) ||
+        layout.sectionAlignment < layout.fileAlignment)
+        return false;
+    if (layout.sizeOfImage == 0 || layout.sizeOfHeaders > layout.sizeOfImage)
+        return false;
+
+    const LONGLONG sectionsAt = optionalAt + header.SizeOfOptionalHeader;
+    const LONGLONG sectionsEnd =
+        sectionsAt + static_cast<LONGLONG>(header.NumberOfSections) * sizeof(IMAGE_SECTION_HEADER);
+    if (sectionsEnd > fileSize)
+        return false;
+    for (WORD i = 0; i < header.NumberOfSections; ++i) {
+        IMAGE_SECTION_HEADER section{};
+        if (!ReadAt(file, sectionsAt + static_cast<LONGLONG>(i) * sizeof section, &section,
+                    sizeof section))
+            return false;
+        const ULONGLONG rawEnd =
+            static_cast<ULONGLONG>(section.PointerToRawData) + section.SizeOfRawData;
+        if (section.SizeOfRawData != 0 && rawEnd > static_cast<ULONGLONG>(fileSize))
+            return false;
+        const DWORD virtualSize =
+            section.Misc.VirtualSize != 0 ? section.Misc.VirtualSize : section.SizeOfRawData;
+        if (static_cast<ULONGLONG>(section.VirtualAddress) + virtualSize > layout.sizeOfImage)
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -54,6 +120,11 @@ ImageInfo ReadImageInfo(const std::wstring& path, bool nativeView) {
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     if (!file) {
+        DWORD error = GetLastError();
+        return {ImageKind::Unreadable, error};
+    }
+    LARGE_INTEGER fileSize{};
+    if (!GetFileSizeEx(file.get(), &fileSize)) {
         DWORD error = GetLastError();
         return {ImageKind::Unreadable, error};
     }
@@ -74,13 +145,21 @@ ImageInfo ReadImageInfo(const std::wstring& path, bool nativeView) {
         return {ImageKind::NotALibrary, ERROR_SUCCESS, nt.file.Machine};
 
     const WORD machine = nt.file.Machine;
-    if (machine == IMAGE_FILE_MACHINE_I386 && nt.optionalMagic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
-        return {ImageKind::X86, ERROR_SUCCESS, machine};
-    if (machine == IMAGE_FILE_MACHINE_AMD64 && nt.optionalMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-        return {ImageKind::X64, ERROR_SUCCESS, machine};
-    if (machine == IMAGE_FILE_MACHINE_I386 || machine == IMAGE_FILE_MACHINE_AMD64)
-        return {ImageKind::NotALibrary, ERROR_SUCCESS, machine};  // header and machine disagree
-    return {ImageKind::OtherMachine, ERROR_SUCCESS, machine};
+    const LONGLONG optionalAt = dos.e_lfanew + sizeof nt.signature + sizeof nt.file;
+    ImageKind kind = ImageKind::NotALibrary;  // header and machine disagree
+    if (machine == IMAGE_FILE_MACHINE_I386 && nt.optionalMagic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+        if (HeadersHoldTogether<IMAGE_OPTIONAL_HEADER32>(file.get(), optionalAt, nt.file,
+                                                         fileSize.QuadPart))
+            kind = ImageKind::X86;
+    } else if (machine == IMAGE_FILE_MACHINE_AMD64 &&
+               nt.optionalMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        if (HeadersHoldTogether<IMAGE_OPTIONAL_HEADER64>(file.get(), optionalAt, nt.file,
+                                                         fileSize.QuadPart))
+            kind = ImageKind::X64;
+    } else if (machine != IMAGE_FILE_MACHINE_I386 && machine != IMAGE_FILE_MACHINE_AMD64) {
+        kind = ImageKind::OtherMachine;
+    }
+    return {kind, ERROR_SUCCESS, machine};
 }
 
 bool WindowsRuns64BitPrograms() {

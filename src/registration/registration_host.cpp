@@ -16,13 +16,15 @@ int Slot(ImageKind kind) {
 }  // namespace
 
 HostSession::HostSession(HostImages& images, HostWait wait)
-    : images_(images), wait_(wait ? std::move(wait) : HostWait(PlainHostWait)) {}
+    : images_(images),
+      idleWait_(wait ? std::move(wait) : HostWait(PlainHostWait)),
+      wait_(idleWait_) {}
 
 // Each host's job is ended with it; nothing needs to be waited for.
 HostSession::~HostSession() = default;
 
 void HostSession::WaitWith(HostWait wait) {
-    wait_ = wait ? std::move(wait) : HostWait(PlainHostWait);
+    wait_ = wait ? std::move(wait) : idleWait_;
 }
 
 bool HostSession::StartAhead(ImageKind kind) {

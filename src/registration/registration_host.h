@@ -38,12 +38,13 @@ inline constexpr wchar_t kHostMisbehavedReason[] = L"注册进程的回答不合
 // server left behind, is replaced by a fresh one for the next file.
 class HostSession {
   public:
+    // `wait` is how the session waits for a host between batches (empty: a plain wait).
     explicit HostSession(HostImages& images, HostWait wait = {});
     ~HostSession();
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
 
-    // How the steps that follow wait for a host (empty: a plain wait).
+    // How the steps that follow wait for a host (empty: as between batches again).
     void WaitWith(HostWait wait);
 
     // Starts a host of `kind` now, without waiting for it, so that the first file of a batch
@@ -98,6 +99,7 @@ class HostSession {
                               const std::wstring& systemCopy);
 
     HostImages& images_;
+    HostWait idleWait_;
     HostWait wait_;
     std::unique_ptr<HostProcess> hosts_[2];
     int serversLoaded_[2] = {0, 0};

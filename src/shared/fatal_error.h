@@ -3,13 +3,24 @@
 // crosses into the system.
 #pragma once
 
+#include <windows.h>
+
 #include <exception>
+#include <functional>
 #include <string>
 
 namespace kestrave {
 
-// Shows `description` titled as every message box of the program and ends the process.
+// Shows `description` titled as every message box of the program and ends the process, after
+// the last action.
 [[noreturn]] void ReportFatalError(const std::wstring& description);
+
+// What must be done however the process ends, through EndProcess or a fatal error: taking away
+// what the run put on disk. Set by whoever owns that; an empty action takes it back.
+void SetLastAction(std::function<void()> action);
+
+// Runs the last action, once, and ends the process with `exitCode`.
+[[noreturn]] void EndProcess(UINT exitCode);
 std::wstring DescribeException(std::exception_ptr error);
 
 // Runs `action`; an exception that escapes it is reported as fatal.

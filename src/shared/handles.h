@@ -97,6 +97,13 @@ struct DropTraits {
     static void Free(HDROP h) { DragFinish(h); }
 };
 
+// Memory the system handed over from LocalAlloc: security descriptors and the like.
+struct LocalMemoryTraits {
+    static HLOCAL Invalid() { return nullptr; }
+    static bool IsValid(HLOCAL h) { return h != nullptr; }
+    static void Free(HLOCAL h) { LocalFree(h); }
+};
+
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 using FileHandle = UniqueHandle<HANDLE, FileHandleTraits>;
 using FindHandle = UniqueHandle<HANDLE, FindHandleTraits>;
@@ -110,6 +117,7 @@ using MemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
 using IconHandle = UniqueHandle<HICON, IconTraits>;
 using ShellItemList = UniqueHandle<PIDLIST_ABSOLUTE, ShellItemListTraits>;
 using DropHandle = UniqueHandle<HDROP, DropTraits>;
+using LocalMemory = UniqueHandle<HLOCAL, LocalMemoryTraits>;
 
 // A window's device context, released to the window it came from.
 class WindowDc {

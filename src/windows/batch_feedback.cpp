@@ -1,6 +1,8 @@
 #include "batch_feedback.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "batch_report.h"
 #include "handles.h"
@@ -15,9 +17,22 @@ constexpr CLSID kTaskbarListClass = {
 constexpr IID kTaskbarList3Interface = {
     0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
 
-// What a message box puts around its text: the icon, the margins and the frame. A little more
+// What a message box puts beside its text: the icon, the margins and the frame. A little more
 // than Windows uses, so that the box stays inside the work area.
 constexpr int kMessageBoxChrome = 160;
+// What it puts above and below its text besides the title bar: the margins, the button row and
+// the frame; again a little more than it uses.
+constexpr int kMessageBoxChromeHeight = 120;
+// Text measured in one place and drawn in another may come out a pixel or two wider.
+constexpr int kWrapSafety = 4;
+
+// The message box's own wrapping: at spaces, hyphens and between ideographs, never inside a
+// line that fits, with tabs expanded and "&" shown as it is.
+constexpr UINT kMessageLayout = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX | DT_LEFT;
+
+INT_PTR CALLBACK ProbeDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
 
 bool IsMouseOrKeyInput(UINT message) {
     return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
@@ -84,26 +99,91 @@ void TaskbarProgress::Clear(HWND window) {
 
 // ---- Fitting the closing message ----
 
+// Each font the box may draw its text in, selected into a context of its own.
 struct MessageTextMeasure::Drawing {
-    FontHandle font;
-    MemoryDc dc;
+    struct Face {
+        FontHandle font;
+        MemoryDc dc;
+    };
+    std::vector<Face> faces;
+
+    void Add(const LOGFONTW& description) {
+        Face face{FontHandle(CreateFontIndirectW(&description)),
+                  MemoryDc(CreateCompatibleDC(nullptr))};
+        if (!face.font || !face.dc)
+            return;
+        SelectObject(face.dc.get(), face.font.get());
+        faces.push_back(std::move(face));
+    }
 };
 
+MessageBoxTemplate MessageBoxTemplateText() {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    HRSRC found = user32 ? FindResourceW(user32, L"MSGBOX", MAKEINTRESOURCEW(5)) : nullptr;
+    if (!found)
+        return {};
+    const DWORD size = SizeofResource(user32, found);
+    const void* data = LockResource(LoadResource(user32, found));
+    if (!data || size < sizeof(DLGTEMPLATE))
+        return {};
+    // A copy without WS_VISIBLE, so that the probe is never seen. The style is the first field
+    // of a plain template, and follows the version, signature and help id of an extended one.
+    std::vector<BYTE> copy(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
+    WORD head[2];
+    std::memcpy(head, copy.data(), sizeof head);
+    const size_t styleAt = head[0] == 1 && head[1] == 0xFFFF ? 12 : 0;
+    if (copy.size() < styleAt + sizeof(DWORD))
+        return {};
+    DWORD style = 0;
+    std::memcpy(&style, copy.data() + styleAt, sizeof style);
+    style &= ~static_cast<DWORD>(WS_VISIBLE);
+    std::memcpy(copy.data() + styleAt, &style, sizeof style);
+
+    HWND probe = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                            reinterpret_cast<LPCDLGTEMPLATEW>(copy.data()), nullptr,
+                                            ProbeDialogProc, 0);
+    if (!probe)
+        return {};
+    MessageBoxTemplate probed;
+    RECT text{};
+    const HWND textControl = GetDlgItem(probe, 0xFFFF);
+    if (textControl && GetClientRect(textControl, &text)) {
+        probed.textWidth = text.right - text.left;
+        // The dialog's own font, which its text control starts with; the font goes with the
+        // dialog, so it is described before that.
+        const auto font = reinterpret_cast<HFONT>(SendMessageW(textControl, WM_GETFONT, 0, 0));
+        probed.hasFont =
+            font && GetObjectW(font, sizeof probed.font, &probed.font) == sizeof probed.font;
+    }
+    DestroyWindow(probe);
+    return probed;
+}
+
 MessageTextMeasure::MessageTextMeasure(HWND window) : drawing_(std::make_unique<Drawing>()) {
+    // Wine measures the box's text in the message font but may draw it in its dialog's font:
+    // every line is measured in both, and the wider one counts.
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-        drawing_->font.reset(CreateFontIndirectW(&metrics.lfMessageFont));
-    drawing_->dc.reset(CreateCompatibleDC(nullptr));
-    if (drawing_->dc && drawing_->font)
-        SelectObject(drawing_->dc.get(), drawing_->font.get());
+        drawing_->Add(metrics.lfMessageFont);
+    const MessageBoxTemplate box = MessageBoxTemplateText();
+    if (box.hasFont)
+        drawing_->Add(box.font);
 
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor))
         area = monitor.rcWork;
-    maxWidth_ = (area.right - area.left) - kMessageBoxChrome;
+    const int areaWidth = (area.right - area.left) - kMessageBoxChrome;
+    // Where the box's wrapping width is known, lines are kept within it. Windows chooses the
+    // width itself, growing the box with its longest line up to a limit it does not document:
+    // there lines are kept to half the work area, on the side of caution, since a line that a
+    // box would show unwrapped at some width is not wrapped at a greater one.
+    maxWidth_ =
+        (box.textWidth > 0 ? std::min(box.textWidth, areaWidth) : areaWidth / 2) - kWrapSafety;
+    maxHeight_ = (area.bottom - area.top) - GetSystemMetrics(SM_CYCAPTION) -
+                 2 * GetSystemMetrics(SM_CYFIXEDFRAME) - kMessageBoxChromeHeight;
 }
 
 MessageTextMeasure::MessageTextMeasure() = default;
@@ -112,15 +192,38 @@ MessageTextMeasure::MessageTextMeasure(MessageTextMeasure&& other) noexcept = de
 MessageTextMeasure& MessageTextMeasure::operator=(MessageTextMeasure&& other) noexcept = default;
 
 int MessageTextMeasure::Width(const std::wstring& text) const {
-    if (!drawing_ || !drawing_->dc)
-        return 0;
-    SIZE size{};
-    GetTextExtentPoint32W(drawing_->dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
-    return size.cx;
+    int widest = 0;
+    if (!drawing_)
+        return widest;
+    for (const Drawing::Face& face : drawing_->faces) {
+        SIZE size{};
+        GetTextExtentPoint32W(face.dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
+        widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    return widest;
+}
+
+int MessageTextMeasure::Height(const std::wstring& text) const {
+    int tallest = 0;
+    if (!drawing_)
+        return tallest;
+    for (const Drawing::Face& face : drawing_->faces) {
+        RECT rect{0, 0, maxWidth_, 0};
+        DrawTextW(face.dc.get(), text.c_str(), static_cast<int>(text.size()), &rect,
+                  kMessageLayout);
+        tallest = std::max(tallest, static_cast<int>(rect.bottom - rect.top));
+    }
+    return tallest;
+}
+
+bool MessageTextMeasure::Fits(const std::wstring& text) const {
+    if (!drawing_ || maxHeight_ <= 0)
+        return true;
+    return Height(text) <= maxHeight_;
 }
 
 std::wstring MessageTextMeasure::Fit(const std::wstring& path, const std::wstring& rest) const {
-    if (!drawing_ || maxWidth_ <= 0)
+    if (!drawing_ || drawing_->faces.empty() || maxWidth_ <= 0)
         return path;
     return ShortenPathToFit(path, rest, maxWidth_,
                             [this](const std::wstring& text) { return Width(text); });

@@ -44,8 +44,10 @@ class TaskbarProgress {
     bool enteredApartment_ = false;
 };
 
-// Measures lines in the message box's font and shortens listed paths so that no line is wider
-// than the work area of the screen the window is on leaves for the box's text.
+// Lays out the closing message as the message box will: each listed path is shortened so that
+// its line is no wider than the width at which the box wraps its text (so that no line is
+// wrapped), and the whole text is measured against the height of the work area that is left
+// for it, so that the box's title bar and its button stay on the screen.
 class MessageTextMeasure {
   public:
     MessageTextMeasure();
@@ -55,14 +57,32 @@ class MessageTextMeasure {
     MessageTextMeasure& operator=(MessageTextMeasure&& other) noexcept;
 
     std::wstring Fit(const std::wstring& path, const std::wstring& rest) const;
+    // Whether the box showing `text` is no taller than the work area.
+    bool Fits(const std::wstring& text) const;
+    // The widest line that the box shows unwrapped, and the tallest text it has room for.
     int MaxTextWidth() const { return maxWidth_; }
+    int MaxTextHeight() const { return maxHeight_; }
     int Width(const std::wstring& text) const;
+    // The height of `text` laid out as the box lays it out, wrapped at MaxTextWidth.
+    int Height(const std::wstring& text) const;
 
   private:
     struct Drawing;
     std::unique_ptr<Drawing> drawing_;
     int maxWidth_ = 0;
+    int maxHeight_ = 0;
 };
+
+// What the system tells of its message box's text where it builds the box from a dialog template
+// in user32, as Wine does: the width of the text control, at which the text is wrapped, and the
+// dialog's font. Nothing where there is no such template (Windows, which chooses a box's width
+// itself).
+struct MessageBoxTemplate {
+    int textWidth = 0;
+    LOGFONTW font{};
+    bool hasFont = false;
+};
+MessageBoxTemplate MessageBoxTemplateText();
 
 // Puts `text` on the clipboard as Unicode text; false when the clipboard would not take it.
 bool CopyTextToClipboard(HWND owner, const std::wstring& text);

@@ -2,11 +2,26 @@
 #include <windows.h>
 
 #include "fatal_error.h"
+#include "handles.h"
+#include "host_folder_sweep.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "options_record.h"
 #include "program.h"
 #include "system_libraries.h"
+
+namespace {
+
+DWORD WINAPI SweepOldHostFoldersThread(void*) {
+    try {
+        kestrave::SweepOldHostFolders();
+    } catch (...) {
+        // Nothing to tell the user: what is left is swept at the next start.
+    }
+    return 0;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before any other DLL is loaded: they are all delay-loaded (see
@@ -20,6 +35,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         options.SetDialogLoader([&dialog] { dialog.Load(); });
 
         mainWindow.Show();
+        // What earlier runs left behind goes once the window is up, on a thread that owns
+        // nothing of it. It needs no end of its own: it is short, and ending the process in
+        // the middle of it leaves nothing half-done that the next sweep cannot take.
+        const kestrave::KernelHandle sweep(
+            CreateThread(nullptr, 0, SweepOldHostFoldersThread, nullptr, 0, nullptr));
         MSG message{};
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
             if (kestrave::Form::TranslateKeyboard(message))

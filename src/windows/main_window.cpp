@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "batch_report.h"
+#include "fatal_error.h"
 
 #include "messages.h"
 #include "options_dialog.h"
@@ -68,7 +69,22 @@ const Command<MainWindow> MainWindow::kCommands[] = {
 
 MainWindow::MainWindow(Options& options)
     // Client 4800 x 6090 twips at the design place; the window has no border to add.
-    : Form(kMainTitle, TwipsRect{5685, 3375, 4800, 6090}), options_(options) {}
+    : Form(kMainTitle, TwipsRect{5685, 3375, 4800, 6090}), options_(options) {
+    // The program ends with ExitProcess, and a fatal error anywhere ends it too: neither runs
+    // this window's destructor, so the hosts' folder would stay behind without this.
+    SetLastAction([this] { EndHosts(); });
+}
+
+MainWindow::~MainWindow() {
+    SetLastAction({});
+    EndHosts();
+}
+
+void MainWindow::EndHosts() {
+    // The hosts first: a running host's image cannot be deleted.
+    hosts_.reset();
+    hostImages_.reset();
+}
 
 int MainWindow::ShowMessage(const std::wstring& text, int style, const std::wstring& title) {
     return ::kestrave::ShowMessage(hWnd(), text, style, title);
@@ -118,6 +134,10 @@ bool MainWindow::OnKeyDown(UINT key, HWND focus, WindowlessControl*) {
 }
 
 void MainWindow::OnDropFiles(const std::vector<std::wstring>& paths) {
+    // A drop that was on its way when the batch began, or was sent to the window directly:
+    // the window takes none while the batch runs (and shows so), so this one is dropped too.
+    if (batchRunning_)
+        return;
     AddDroppedPaths(*queue_, *this, paths);
     StartHostAhead();
 }
@@ -140,19 +160,21 @@ void MainWindow::RunBatch(Batch batch) {
         return;
     batchRunning_ = true;
     stopWanted_ = false;
+    RefuseDroppedFiles(true);
     measure_ = MessageTextMeasure(hWnd());
     batch();
+    RefuseDroppedFiles(false);
     batchRunning_ = false;
     if (endAfterBatch_)
         EndProgram();
 }
 
 void MainWindow::Register() {
-    RunBatch([this] { RegisterAll(*queue_, options_, *this, hosts_); });
+    RunBatch([this] { RegisterAll(*queue_, options_, *this, *hosts_); });
 }
 
 void MainWindow::Unregister() {
-    RunBatch([this] { UnregisterAll(*queue_, options_, *this, hosts_); });
+    RunBatch([this] { UnregisterAll(*queue_, options_, *this, *hosts_); });
 }
 
 void MainWindow::AddFile() {
@@ -172,8 +194,9 @@ void MainWindow::AddFolder() {
 void MainWindow::StartHostAhead() {
     // Most servers have the program's bitness; a host of the other one starts with its first
     // file. Starting one is quick: the process gets ready on its own while the user goes on.
-    if (queue_->Count() > 0)
-        hosts_.StartAhead(kProgramImageKind);
+    // Never during a batch, whose wait may be using the host that a start would replace.
+    if (!batchRunning_ && queue_->Count() > 0)
+        hosts_->StartAhead(kProgramImageKind);
 }
 
 void MainWindow::DeleteRow() {
@@ -201,6 +224,20 @@ DWORD MainWindow::WaitForHost(DWORD count, const HANDLE* handles, DWORD timeoutM
         if (woken != WAIT_OBJECT_0 + count)
             return woken;
         PumpDuringBatch();
+    }
+}
+
+DWORD MainWindow::WaitPainting(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= until ? 0 : static_cast<DWORD>(until - now);
+        const DWORD woken = MsgWaitForMultipleObjectsEx(count, handles, left, QS_PAINT, 0);
+        if (woken != WAIT_OBJECT_0 + count)
+            return woken;
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
+            DispatchMessageW(&message);
     }
 }
 

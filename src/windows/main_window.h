@@ -18,6 +18,7 @@ class OptionsDialog;
 class MainWindow : public Form, public BatchHost, public AddHost {
   public:
     explicit MainWindow(Options& options);
+    ~MainWindow() override;
     void SetOptionsDialog(OptionsDialog& dialog) { dialog_ = &dialog; }
 
     ServerList& Queue() { return *queue_; }
@@ -36,6 +37,7 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     void ShowProgress(int number, int total, bool unregister) override;
     bool StopWanted() override { return stopWanted_; }
     std::wstring FitPath(const std::wstring& path, const std::wstring& rest) override;
+    bool MessageFits(const std::wstring& text) override { return measure_.Fits(text); }
     bool PutOnClipboard(const std::wstring& text) override;
 
   protected:
@@ -67,7 +69,12 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     template <typename Batch>
     void RunBatch(Batch batch);
     void PumpDuringBatch();
+    // Waits for a host between batches (replacing one that went away, say) while the windows
+    // go on painting; nothing else is handled meanwhile, so no command can start inside it.
+    static DWORD WaitPainting(DWORD count, const HANDLE* handles, DWORD timeoutMs);
     void StartHostAhead();
+    // Ends the hosts and removes their folder; the program's last action, however it ends.
+    void EndHosts();
 
     Options& options_;
     OptionsDialog* dialog_ = nullptr;
@@ -82,8 +89,9 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     // The registration hosts, written out when first needed, and the hosts themselves: one is
     // started as soon as something is queued and kept to the program's end, so that a batch
     // does not begin by waiting for a process to start.
-    ProgramHostImages hostImages_;
-    HostSession hosts_{hostImages_};
+    std::unique_ptr<ProgramHostImages> hostImages_ = std::make_unique<ProgramHostImages>();
+    std::unique_ptr<HostSession> hosts_ =
+        std::make_unique<HostSession>(*hostImages_, &MainWindow::WaitPainting);
     Button* close1_ = nullptr;
     bool batchRunning_ = false;
     bool stopWanted_ = false;

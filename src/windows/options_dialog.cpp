@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "environment.h"
 #include "main_window.h"
 #include "program.h"
 #include "saved_buttons.h"
+#include "system_folders.h"
 
 namespace kestrave {
 namespace {
@@ -124,7 +124,7 @@ void OptionsDialog::OnLoad() {
     myCheck1_->SetVisible(false);
     myCheck2_->SetVisible(false);
     myCaption_->SetForeColor(kCaptionColor);
-    const std::wstring windowsFolder = EnvironmentValue(L"windir");
+    const std::wstring windowsFolder = SystemWindowsFolder();
     ocxTo_->AddItem(windowsFolder + kSystem32Subfolder);
     ocxTo_->AddItem(windowsFolder + kSystemSubfolder);
     ocxTo_->SetListIndex(0);

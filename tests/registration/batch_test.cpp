@@ -65,7 +65,16 @@ struct ShownMessage {
     std::wstring title;
 };
 
-class RecordingHost : public BatchHost {
+// The scratch Windows folder that BatchTest's batches copy into, in place of the system's.
+std::wstring scratchWindowsFolder;
+
+// The window side of the tests' batches: it names the scratch Windows folder.
+class ScratchHost : public BatchHost {
+  public:
+    std::wstring WindowsFolder() override { return scratchWindowsFolder; }
+};
+
+class RecordingHost : public ScratchHost {
   public:
     void SetMousePointer(int pointer) override {
         events.push_back(L"pointer " + std::to_wstring(pointer));
@@ -123,23 +132,18 @@ struct Scene {
     FakeOptions options;
 };
 
-// windir points at a scratch Windows folder with System32 and System; sources live in another
-// scratch folder. Every test server name used is unregistered at the end.
+// The batches work in a scratch Windows folder with System32 and System; sources live in
+// another scratch folder. Every test server name used is unregistered at the end.
 class BatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        wchar_t saved[MAX_PATH];
-        DWORD length = GetEnvironmentVariableW(L"windir", saved, MAX_PATH);
-        hadWindir_ = length > 0 && length < MAX_PATH;
-        if (hadWindir_)
-            savedWindir_ = saved;
         testing::MakeFolder(windows_ / L"System32");
         testing::MakeFolder(windows_ / L"System");
-        SetEnvironmentVariableW(L"windir", windows_.Path().c_str());
+        scratchWindowsFolder = windows_.Path();
     }
 
     void TearDown() override {
-        SetEnvironmentVariableW(L"windir", hadWindir_ ? savedWindir_.c_str() : nullptr);
+        scratchWindowsFolder.clear();
         for (const std::wstring& name : serverNames_) {
             RegDeleteTreeW(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(name).c_str());
         }
@@ -183,8 +187,6 @@ class BatchTest : public ::testing::Test {
 
   private:
     std::vector<std::wstring> serverNames_;
-    std::wstring savedWindir_;
-    bool hadWindir_ = false;
 };
 
 // Held open as another program would hold it: `share` says what others may still do.
@@ -276,8 +278,9 @@ TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
                                      dots + L"\r\n这些文件没有删除." + onClipboard);
         EXPECT_EQ(withNote.completeReport, count > 12 ? L"one\r\ntwo\r\n" : L"");
         unregistered.failedFilesWereToBeDeleted = false;
-        EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
-                  L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots + onClipboard);
+        EXPECT_EQ(
+            UnregisterClosingMessage(unregistered).text,
+            L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots + onClipboard);
     }
     ClosingMessage allDone = UnregisterClosingMessage({});
     EXPECT_EQ(allDone.text, kAllUnregistered);
@@ -348,7 +351,7 @@ TEST(BatchReport, ShortensLongPathsInTheirMiddleToFit) {
 
 // The closing message with the window's help: fitted paths, the complete report on the
 // clipboard when a list was cut, and a stopped run that says how far it got.
-class FeedbackHost : public BatchHost {
+class FeedbackHost : public ScratchHost {
   public:
     void SetMousePointer(int) override {}
     void HideMainWindow() override {}
@@ -370,7 +373,16 @@ class FeedbackHost : public BatchHost {
         clipboard = text;
         return clipboardWorks;
     }
+    // A screen with room for `maxLines` lines of text (0: any number).
+    bool MessageFits(const std::wstring& text) override {
+        size_t lines = 1;
+        for (size_t at = text.find(L"\r\n"); at != std::wstring::npos;
+             at = text.find(L"\r\n", at + 2))
+            ++lines;
+        return maxLines == 0 || lines <= maxLines;
+    }
 
+    size_t maxLines = 0;
     std::wstring shown;
     int shownStyle = 0;
     std::vector<std::wstring> progress;
@@ -414,6 +426,34 @@ TEST_F(BatchTest, ACutReportGoesToTheClipboardWholeAndTheMessageSaysSo) {
     }
 }
 
+// On a screen too low for the message, each list shows fewer paths, down to what fits, and the
+// complete report goes to the clipboard.
+TEST_F(BatchTest, AMessageTooTallForTheScreenListsFewerPaths) {
+    Scene scene;
+    FeedbackHost host;
+    host.maxLines = 8;
+    std::vector<std::wstring> gone;
+    for (int i = 0; i < 5; ++i)
+        gone.push_back(QueueMissing(scene.list, L"batch_tall_" + std::to_wstring(i) + L".ocx"));
+
+    RegisterAll(scene.list, scene.options, host, hosts_);
+
+    EXPECT_TRUE(host.MessageFits(host.shown)) << "shown: " << host.shown.size();
+    EXPECT_NE(host.shown.find(L"[" + gone[0] + L"]\r\n"), std::wstring::npos);
+    EXPECT_EQ(host.shown.find(L"[" + gone[1] + L"]"), std::wstring::npos);
+    EXPECT_NE(host.shown.find(L"......\r\n"), std::wstring::npos);
+    EXPECT_NE(host.shown.find(L"完整报告已复制到剪贴板"), std::wstring::npos);
+    for (const std::wstring& path : gone)
+        EXPECT_NE(host.clipboard.find(path + L"\t注册失败: 控件原文件丢失\r\n"),
+                  std::wstring::npos);
+
+    FeedbackHost roomy;
+    RegisterAll(scene.list, scene.options, roomy, hosts_);
+    EXPECT_NE(roomy.shown.find(L"[" + gone[4] + L"]"), std::wstring::npos)
+        << "with room, every path of a short list is shown";
+    EXPECT_TRUE(roomy.clipboard.empty());
+}
+
 TEST_F(BatchTest, AStoppedBatchEndsAfterTheFileInHandAndSaysHowFarItGot) {
     Scene scene;
     FeedbackHost host;
@@ -438,6 +478,55 @@ TEST_F(BatchTest, AStoppedBatchEndsAfterTheFileInHandAndSaysHowFarItGot) {
                   SystemCopy(L"batch_stop_b.ocx") + L"]\r\n");
     EXPECT_EQ(unregistering.progress, (std::vector<std::wstring>{L"1/3 un", L"2/3 un", L"0/0"}));
     EXPECT_FALSE(IsRegistered(L"batch_stop_a.ocx"));
+}
+
+// The window pumps messages while the batch waits for a host, so the queue can be changed
+// under a running batch (a drop, a delete): the batch goes on with what was queued when it began.
+class QueueChangingHost : public FeedbackHost {
+  public:
+    explicit QueueChangingHost(ServerList& list, std::wstring added) : list_(list), added_(added) {}
+    void ShowProgress(int number, int total, bool unregister) override {
+        FeedbackHost::ShowProgress(number, total, unregister);
+        if (number != 1)
+            return;
+        // Enough entries to move the queue's storage, then none at all.
+        for (int i = 0; i < 1000; ++i)
+            list_.Append(L"added.ocx", added_, added_);
+        list_.ClearList();
+        list_.Append(L"added.ocx", added_, added_);
+    }
+
+  private:
+    ServerList& list_;
+    std::wstring added_;
+};
+
+TEST_F(BatchTest, ABatchWorksOnWhatWasQueuedWhenItBegan) {
+    Scene scene;
+    Queue(scene.list, L"good_server.dll", L"batch_fixed_a.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_fixed_b.ocx");
+    const std::wstring added = Queue(scene.list, L"good_server.dll", L"batch_fixed_added.ocx");
+    scene.list.ClearList();
+    Queue(scene.list, L"good_server.dll", L"batch_fixed_a.ocx");
+    Queue(scene.list, L"good_server.dll", L"batch_fixed_b.ocx");
+
+    QueueChangingHost registering(scene.list, added);
+    RegisterAll(scene.list, scene.options, registering, hosts_);
+    EXPECT_EQ(registering.shown, kAllRegistered);
+    EXPECT_EQ(registering.progress, (std::vector<std::wstring>{L"1/2", L"2/2", L"0/0"}));
+    EXPECT_TRUE(IsRegistered(L"batch_fixed_a.ocx"));
+    EXPECT_TRUE(IsRegistered(L"batch_fixed_b.ocx"));
+    EXPECT_FALSE(FileExists(SystemCopy(L"added.ocx")));
+    EXPECT_FALSE(FileExists(SystemCopy(L"batch_fixed_added.ocx")));
+
+    scene.list.ClearList();
+    scene.list.Append(L"batch_fixed_a.ocx", Source(L"batch_fixed_a.ocx"), L"");
+    scene.list.Append(L"batch_fixed_b.ocx", Source(L"batch_fixed_b.ocx"), L"");
+    QueueChangingHost unregistering(scene.list, added);
+    UnregisterAll(scene.list, scene.options, unregistering, hosts_);
+    EXPECT_EQ(unregistering.shown, kAllUnregistered);
+    EXPECT_FALSE(IsRegistered(L"batch_fixed_a.ocx"));
+    EXPECT_FALSE(IsRegistered(L"batch_fixed_b.ocx"));
 }
 
 TEST_F(BatchTest, AnEmptyQueueDoesNothingAtAll) {
@@ -1019,43 +1108,6 @@ TEST_F(BatchTest, NamesWithoutASystemCopyAreReportedAsNotUnregistered) {
         }
         EXPECT_EQ(message.style, kStyleExclamation);
     }
-}
-
-// With no windir the subfolder text alone names the target, rooted at the current drive.
-TEST_F(BatchTest, AMissingOrEmptyWindirPutsNothingBeforeTheSubfolder) {
-    wchar_t savedDirectory[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, savedDirectory);
-    ASSERT_TRUE(SetCurrentDirectoryW(windows_.Path().c_str()));
-    ASSERT_EQ(windows_.Path()[1], L':');
-    const std::wstring rootedFolder = windows_.Path().substr(2) + L"\\System32\\";
-
-    struct Case {
-        const char* what;
-        const wchar_t* windir;
-        std::wstring name;
-    } cases[] = {
-        {"empty", L"", L"batch_nowindir_empty.ocx"},
-        {"missing", nullptr, L"batch_nowindir_missing.ocx"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SetEnvironmentVariableW(L"windir", c.windir);
-        Scene scene;
-        scene.options.subfolder = rootedFolder;
-        Queue(scene.list, L"good_server.dll", c.name);
-
-        RegisterAll(scene.list, scene.options, scene.host, hosts_);
-        EXPECT_EQ(scene.host.Closing().text, kAllRegistered);
-        EXPECT_TRUE(FileExists(SystemCopy(c.name)));
-        EXPECT_TRUE(IsRegistered(c.name));
-
-        RecordingHost unregisterHost;
-        UnregisterAll(scene.list, scene.options, unregisterHost, hosts_);
-        EXPECT_EQ(unregisterHost.Closing().text, kAllUnregistered);
-        EXPECT_FALSE(FileExists(SystemCopy(c.name)));
-        EXPECT_FALSE(IsRegistered(c.name));
-    }
-    SetCurrentDirectoryW(savedDirectory);
 }
 
 TEST_F(BatchTest, DeleteServerFileDeletesHiddenReadOnlyFilesAndSaysWhyNotWhenRefused) {

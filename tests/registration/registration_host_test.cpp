@@ -143,6 +143,9 @@ class RecordingHost : public BatchHost {
         messages.push_back(text);
         return IDOK;
     }
+    // The batches copy into the test's scratch Windows folder, not the system's.
+    std::wstring WindowsFolder() override { return windowsFolder; }
+    std::wstring windowsFolder;
     std::vector<std::wstring> messages;
 };
 
@@ -150,7 +153,7 @@ class HostBatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testing::MakeFolder(windows_ / L"System32");
-        SetEnvironmentVariableW(L"windir", windows_.Path().c_str());
+        host_.windowsFolder = windows_.Path();
     }
     void TearDown() override {
         for (const std::wstring& name : names_) {
@@ -603,7 +606,6 @@ TEST_F(HostBatchTest, NamesTheCulpritBehindAServerThatCannotBeRegistered) {
         SCOPED_TRACE(c.what);
         Folders folders;
         testing::MakeFolder(folders.System());
-        SetEnvironmentVariableW(L"windir", folders.windows.Path().c_str());
         for (const wchar_t* helper : c.inSystemFolder)
             CopyOrFail(TestServerPath(helper), folders.System() + L"\\" + helper);
         for (const wchar_t* helper : c.inSourceFolder)
@@ -616,6 +618,7 @@ TEST_F(HostBatchTest, NamesTheCulpritBehindAServerThatCannotBeRegistered) {
         ServerList list{display_};
         list.Append(c.name, source, source);
         RecordingHost host;
+        host.windowsFolder = folders.windows.Path();
 
         RegisterAll(list, options_, host, hosts);
 

@@ -545,6 +545,12 @@ void Form::AcceptDroppedFiles() {
     }
 }
 
+void Form::RefuseDroppedFiles(bool refused) {
+    const LONG_PTR style = GetWindowLongPtrW(hWnd(), GWL_EXSTYLE);
+    SetWindowLongPtrW(hWnd(), GWL_EXSTYLE,
+                      refused ? style & ~WS_EX_ACCEPTFILES : style | WS_EX_ACCEPTFILES);
+}
+
 LRESULT Form::onDropFiles(WPARAM drop) {
     std::vector<std::wstring> paths;
     {

@@ -111,6 +111,9 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     // Lets files be dropped on the window, from an ordinary Explorer too although the program
     // runs elevated.
     void AcceptDroppedFiles();
+    // While refused, the window takes no drop and the cursor over it says so; accepting again
+    // restores AcceptDroppedFiles.
+    void RefuseDroppedFiles(bool refused);
     // Tooltip for a child window (buttons, lists).
     void SetWindowToolTip(HWND child, const std::wstring& text);
 

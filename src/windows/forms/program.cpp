@@ -1,5 +1,7 @@
 #include "program.h"
 
+#include "fatal_error.h"
+
 namespace kestrave {
 
 HINSTANCE ProgramInstance() {
@@ -11,7 +13,7 @@ int ShowMessage(HWND owner, const std::wstring& text, int style, const std::wstr
 }
 
 void EndProgram() {
-    ExitProcess(0);
+    EndProcess(0);
 }
 
 }  // namespace kestrave

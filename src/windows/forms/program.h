@@ -14,7 +14,8 @@ HINSTANCE ProgramInstance();
 // kAnswerNo, or IDOK).
 int ShowMessage(HWND owner, const std::wstring& text, int style, const std::wstring& title);
 
-// Ends the program at once: every window goes with the process, nothing is asked.
+// Ends the program at once: every window goes with the process, nothing is asked. What the run
+// put on disk is taken away first (see SetLastAction).
 [[noreturn]] void EndProgram();
 
 }  // namespace kestrave

@@ -16,6 +16,9 @@ class BatchFeedbackEndToEnd : public MainWindowEndToEnd {
                             2000, nullptr);
         return title;
     }
+    bool AcceptsDrops() const {
+        return (GetWindowLongW(Main(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
+    }
 };
 
 std::wstring ClipboardText() {
@@ -73,23 +76,71 @@ TEST_F(BatchFeedbackEndToEnd, StaysAliveShowsProgressAndStopsOnEscBetweenFiles) 
     const std::wstring message = ClosingMessage();
     EXPECT_EQ(message.rfind(L"已停止: 已处理 1/2 个控件\r\n\r\n", 0), 0u)
         << "text: " << message.size();
-    EXPECT_NE(message.find(slow + L" (超过10秒未完成,已终止)"), std::wstring::npos);
-    EXPECT_FALSE(FileExists(windir_ / L"System32\\a.ocx"))
+    EXPECT_NE(message.find(L"\\slow.ocx (超过10秒未完成,已终止)"), std::wstring::npos);
+    EXPECT_FALSE(FileExists(windows_ / L"System32\\a.ocx"))
         << "the file after the stop is untouched";
     EXPECT_EQ(WindowTitle(), L"Kestrave v1.0");
     EXPECT_EQ(Rows().size(), 2u);
 }
 
-// Thirty files that fail, with long paths: the box stays within the screen and the clipboard
-// gets the complete report.
+// Files dropped while a batch runs change nothing: the window takes no drop and the cursor over
+// it says so, nothing is asked, none of them is copied, and the report is about what was queued
+// when 注册 was pressed. Once the batch is over, a drop works as before.
+TEST_F(BatchFeedbackEndToEnd, TakesNoDropWhileABatchRunsAndDropsAgainAfterIt) {
+    const std::wstring slow = sources_ / L"slow.ocx";
+    CopyOrFail(TestServerPath(L"slow_server.dll"), slow);
+    const std::wstring queued = sources_ / L"ocx\\a.ocx";
+    program_->DropFiles(Main(), {slow, queued});
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 2; }));
+    const std::vector<std::wstring> rowsBefore = Rows();
+    EXPECT_TRUE(AcceptsDrops());
+
+    program_->ClickButton(Main(), kRegister);
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return WindowTitle() == L"正在注册 1/2"; }));
+    EXPECT_FALSE(AcceptsDrops()) << "the window refuses drops, so the cursor shows no drop";
+    // Sent to the window directly, as a program of the user's could.
+    program_->DropFiles(Main(), {sources_ / L"ocx"});
+    program_->DropFiles(Main(), {sources_ / L"ocx\\c.dll"});
+    EXPECT_FALSE(program_->WaitForDialog(kTitle, 1500)) << "nothing is asked during the batch";
+    EXPECT_EQ(Rows(), rowsBefore);
+
+    const std::wstring message = ClosingMessage();
+    // Only the file that was queued first is reported (its path shortened to fit the box).
+    EXPECT_EQ(message.rfind(L"注意:有以下1个控件注册失败\r\n\r\nC:\\", 0), 0u);
+    const std::wstring end = L"\\slow.ocx (超过10秒未完成,已终止)\r\n";
+    EXPECT_TRUE(message.size() > end.size() &&
+                message.compare(message.size() - end.size(), end.size(), end) == 0)
+        << "text: " << message.size();
+    EXPECT_TRUE(FileExists(windows_ / L"System32\\a.ocx")) << "the queued file was handled";
+    EXPECT_FALSE(FileExists(windows_ / L"System32\\b.OCX")) << "a dropped file was copied";
+    EXPECT_FALSE(FileExists(windows_ / L"System32\\c.dll")) << "a dropped file was copied";
+    EXPECT_EQ(Rows(), rowsBefore);
+
+    EXPECT_TRUE(AcceptsDrops());
+    MakeFolder(sources_ / L"more");
+    for (const wchar_t* name : {L"x.ocx", L"y.ocx"})
+        CopyOrFail(TestServerPath(L"good_server.dll"), sources_ / (std::wstring(L"more\\") + name));
+    program_->DropFiles(Main(), {sources_ / L"more"});
+    OpenedDialog question = program_->WaitForDialog(kTitle);
+    ASSERT_TRUE(question) << "a folder dropped on a queue asks whether to keep it";
+    EXPECT_EQ(question.text, L"是否继续添加?");
+    program_->Press(question, IDYES);
+    EXPECT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 4; }));
+}
+
+// Thirty files that fail, under a long folder whose names a message box would wrap at their
+// spaces and hyphens: the whole box, title bar and button included, stays within the work area,
+// and the clipboard gets the complete report.
 TEST_F(BatchFeedbackEndToEnd, ALongReportFitsTheScreenAndGoesToTheClipboardWhole) {
     std::wstring folder = sources_.Path();
-    for (int depth = 0; depth < 3; ++depth) {
-        folder += L"\\a-rather-long-folder-name-for-old-controls-" + std::to_wstring(depth);
+    for (const wchar_t* name :
+         {L"Program Files (x86)", L"Common Files", L"Line-of-business vendor - shared controls",
+          L"Legacy reporting add-ins - version 4", L"Installed components - do not remove"}) {
+        folder += std::wstring(L"\\") + name;
         MakeFolder(folder);
     }
     for (int i = 0; i < 30; ++i) {
-        WriteTextFile(folder + L"\\broken-control-number-" + std::to_wstring(i) + L".ocx",
+        WriteTextFile(folder + L"\\broken control - number " + std::to_wstring(i) + L".ocx",
                       "not a library");
     }
     program_->DropFiles(Main(), {folder});
@@ -100,15 +151,18 @@ TEST_F(BatchFeedbackEndToEnd, ALongReportFitsTheScreenAndGoesToTheClipboardWhole
     ASSERT_TRUE(box);
     RECT workArea{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-    RECT boxRect = program_->WindowRect(box.window);
-    EXPECT_LE(boxRect.right - boxRect.left, workArea.right - workArea.left);
+    const RECT boxRect = program_->WindowRect(box.window);
+    EXPECT_GE(boxRect.left, workArea.left);
+    EXPECT_GE(boxRect.top, workArea.top);
+    EXPECT_LE(boxRect.right, workArea.right);
+    EXPECT_LE(boxRect.bottom, workArea.bottom);
     EXPECT_NE(box.text.find(L"\\...\\"), std::wstring::npos) << "long paths are shortened";
     EXPECT_EQ(box.text.substr(box.text.size() - 11), L"完整报告已复制到剪贴板");
 
     const std::wstring report = ClipboardText();
     for (int i = 0; i < 30; ++i) {
         const std::wstring path =
-            folder + L"\\broken-control-number-" + std::to_wstring(i) + L".ocx";
+            folder + L"\\broken control - number " + std::to_wstring(i) + L".ocx";
         EXPECT_NE(report.find(path + L"\t注册失败: 不是有效的控件文件\r\n"), std::wstring::npos)
             << i;
     }

@@ -88,7 +88,7 @@ TEST_F(MainWindowEndToEnd, DeletesTheSelectedRowAndClears) {
 }
 
 TEST_F(MainWindowEndToEnd, RegistersAndUnregistersTheQueue) {
-    const std::wstring system32 = windir_ / L"System32";
+    const std::wstring system32 = windows_ / L"System32";
     AddFolder(0, sources_ / L"ocx");
     ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 2; }));
 
@@ -116,8 +116,12 @@ TEST_F(MainWindowEndToEnd, ReportsASourceThatVanished) {
     AddFile(e);
     DeleteFileW(e.c_str());
     program_->ClickButton(Main(), kRegister);
-    EXPECT_EQ(ClosingMessage(), L"注意:有以下1个控件注册不了,其他控件注册完毕!\r\n\r\n" + e +
-                                    L"\r\n\r\n原因:控件原文件丢失");
+    // The path is shortened where the message box would have wrapped it.
+    const std::wstring message = ClosingMessage();
+    EXPECT_EQ(message.rfind(L"注意:有以下1个控件注册不了,其他控件注册完毕!\r\n\r\nC:\\", 0), 0u);
+    const std::wstring end = L"\\e.ocx\r\n\r\n原因:控件原文件丢失";
+    EXPECT_TRUE(message.size() > end.size() &&
+                message.compare(message.size() - end.size(), end.size(), end) == 0);
 }
 
 TEST_F(MainWindowEndToEnd, DragsByTheCaptionStripOnlyWithTheLeftButton) {
@@ -135,6 +139,28 @@ TEST_F(MainWindowEndToEnd, DragsByTheCaptionStripOnlyWithTheLeftButton) {
     // The window follows the mouse; the last few pixels may still be on their way.
     EXPECT_GT(moved.left - start.left, 20);
     EXPECT_GT(moved.top - start.top, 15);
+}
+
+// The environment is the user's, which any program of the user can change: the copies go to
+// the system's own folder whatever windir says.
+TEST_F(MainWindowEndToEnd, CopiesIntoTheSystemsFolderWhateverTheEnvironmentSays) {
+    TempFolder otherWindows;
+    TempFolder otherProgramData;
+    MakeFolder(otherWindows / L"System32");
+    program_.reset();
+    program_ = std::make_unique<ProgramDriver>(
+        std::vector<ProgramDriver::Variable>{{L"windir", otherWindows.Path()},
+                                             {L"SystemRoot", otherWindows.Path()},
+                                             {L"ProgramData", otherProgramData.Path()}});
+    ASSERT_NE(Main(), nullptr);
+    list_ = program_->ListBox(Main());
+
+    program_->DropFiles(Main(), {sources_ / L"ocx\\a.ocx"});
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 1; }));
+    program_->ClickButton(Main(), kRegister);
+    EXPECT_EQ(ClosingMessage(), L"所有控件已经注册完毕!");
+    EXPECT_TRUE(FileExists(windows_ / L"System32\\a.ocx"));
+    EXPECT_FALSE(FileExists(otherWindows / L"System32\\a.ocx"));
 }
 
 TEST_F(MainWindowEndToEnd, CloseEndsTheProgramAtOnceWithFilesQueued) {

@@ -48,8 +48,8 @@ TEST_F(OptionsDialogEndToEnd, CancelCommitsNothing) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(program_->Visible(Main())) << "options mode hides the main window";
     EXPECT_EQ(program_->Rows(FolderList(dialog)),
-              (std::vector<std::wstring>{windir_.Path() + L"\\System32\\",
-                                         windir_.Path() + L"\\System\\"}));
+              (std::vector<std::wstring>{windows_.Path() + L"\\System32\\",
+                                         windows_.Path() + L"\\System\\"}));
     EXPECT_EQ(Glyph(dialog, 0), L"CHECK_EMPTY");
     for (int row = 1; row < 5; ++row)
         EXPECT_EQ(Glyph(dialog, row), L"CHECK_TICKED") << row;
@@ -88,8 +88,8 @@ TEST_F(OptionsDialogEndToEnd, AConfirmedChangeSteersTheNextRegistration) {
     AddFile(source);
     program_->ClickButton(Main(), kRegister);
     EXPECT_EQ(ClosingMessage(), L"所有控件已经注册完毕!");
-    EXPECT_TRUE(FileExists(windir_ / L"System\\a.ocx"));
-    EXPECT_FALSE(FileExists(windir_ / L"System32\\a.ocx"));
+    EXPECT_TRUE(FileExists(windows_ / L"System\\a.ocx"));
+    EXPECT_FALSE(FileExists(windows_ / L"System32\\a.ocx"));
     EXPECT_FALSE(FileExists(source)) << "the source is deleted after registering";
 }
 
@@ -137,7 +137,7 @@ TEST_F(OptionsDialogEndToEnd, ACommandReadingAnOptionLoadsTheDialogHiddenWithDef
     HWND dialog = program_->Dialog();
     ASSERT_NE(dialog, nullptr) << "the first option read loads the dialog";
     EXPECT_FALSE(program_->Visible(dialog));
-    EXPECT_TRUE(FileExists(windir_ / L"System32\\a.ocx"));
+    EXPECT_TRUE(FileExists(windows_ / L"System32\\a.ocx"));
     EXPECT_TRUE(FileExists(sources_ / L"ocx\\a.ocx"));
 
     OpenDialog(kSettings);

@@ -29,20 +29,30 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
-std::vector<wchar_t> EnvironmentWith(const std::wstring& name, const std::wstring& value) {
+std::vector<wchar_t> EnvironmentWith(const std::vector<ProgramDriver::Variable>& changed) {
     std::vector<wchar_t> block;
+    auto isChanged = [&changed](const std::wstring& entry) {
+        for (const ProgramDriver::Variable& variable : changed) {
+            const std::wstring start = variable.name + L"=";
+            if (_wcsnicmp(entry.c_str(), start.c_str(), start.size()) == 0)
+                return true;
+        }
+        return false;
+    };
     wchar_t* strings = GetEnvironmentStringsW();
     for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1) {
         const std::wstring text(entry);
-        if (_wcsnicmp(text.c_str(), (name + L"=").c_str(), name.size() + 1) == 0)
+        if (isChanged(text))
             continue;
         block.insert(block.end(), text.begin(), text.end());
         block.push_back(L'\0');
     }
     FreeEnvironmentStringsW(strings);
-    const std::wstring added = name + L"=" + value;
-    block.insert(block.end(), added.begin(), added.end());
-    block.push_back(L'\0');
+    for (const ProgramDriver::Variable& variable : changed) {
+        const std::wstring added = variable.name + L"=" + variable.value;
+        block.insert(block.end(), added.begin(), added.end());
+        block.push_back(L'\0');
+    }
     block.push_back(L'\0');
     return block;
 }
@@ -109,8 +119,8 @@ std::wstring ProgramPath() {
     return path;
 }
 
-ProgramDriver::ProgramDriver(const std::wstring& windir) {
-    std::vector<wchar_t> environment = EnvironmentWith(L"windir", windir);
+ProgramDriver::ProgramDriver(const std::vector<Variable>& changed) {
+    std::vector<wchar_t> environment = EnvironmentWith(changed);
     std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

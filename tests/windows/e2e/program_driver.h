@@ -24,8 +24,14 @@ struct OpenedDialog {
 
 class ProgramDriver {
   public:
-    // Starts the program with `windir` set as given and waits for its main window.
-    explicit ProgramDriver(const std::wstring& windir);
+    // An environment variable the program is started with, in place of the tests' own.
+    struct Variable {
+        std::wstring name;
+        std::wstring value;
+    };
+    // Starts the program with the tests' environment, changed by `changed`, and waits for its
+    // main window.
+    explicit ProgramDriver(const std::vector<Variable>& changed = {});
     ~ProgramDriver();
     ProgramDriver(const ProgramDriver&) = delete;
     ProgramDriver& operator=(const ProgramDriver&) = delete;
@@ -35,6 +41,7 @@ class ProgramDriver {
     HWND Dialog();
     bool Running() const;
     DWORD WaitForExit(DWORD limitMs);
+    DWORD ProcessId() const { return processId_; }
 
     // Real mouse input at a point of a window's client area (pixels).
     void Click(HWND window, POINT client);

@@ -1,11 +1,13 @@
-// A fresh program per test, with a temporary Windows folder, a folder of test servers, and
-// the steps a user takes with the main window.
+// A fresh program per test, with a folder of test servers, and the steps a user takes with the
+// main window. The program copies into the test prefix's own system folders (which are the
+// tests' to throw away); every file a test put there is taken away again afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "program_driver.h"
 #include "test_folder.h"
@@ -30,18 +32,72 @@ constexpr POINT kListPoint{120, 250};
 
 constexpr wchar_t kTitle[] = L"温馨提示";
 
+// The system's Windows folder, as the program finds it.
+inline std::wstring SystemWindowsFolder() {
+    wchar_t folder[MAX_PATH]{};
+    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length < MAX_PATH ? length : 0);
+}
+
+// The names of the files in a folder.
+inline std::vector<std::wstring> FileNamesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.emplace_back(found.cFileName);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+// A folder's files as they were, and put back so: whatever was added meanwhile is deleted.
+class FolderFiles {
+  public:
+    explicit FolderFiles(std::wstring folder)
+        : folder_(std::move(folder)), before_(FileNamesIn(folder_)) {}
+    ~FolderFiles() { TakeAwayAdded(); }
+    FolderFiles(const FolderFiles&) = delete;
+    FolderFiles& operator=(const FolderFiles&) = delete;
+
+    void TakeAwayAdded() const {
+        for (const std::wstring& name : FileNamesIn(folder_)) {
+            if (std::find(before_.begin(), before_.end(), name) != before_.end())
+                continue;
+            const std::wstring path = folder_ + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
+        }
+    }
+
+  private:
+    std::wstring folder_;
+    std::vector<std::wstring> before_;
+};
+
+// A path made of a folder's and a name, as TempFolder makes them.
+struct FolderPath {
+    std::wstring path;
+    const std::wstring& Path() const { return path; }
+    std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
+};
+
 class MainWindowEndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {
-        MakeFolder(windir_ / L"System32");
-        MakeFolder(windir_ / L"System");
+        MakeFolder(windows_ / L"System");
+        system32Files_ = std::make_unique<FolderFiles>(windows_ / L"System32");
+        systemFiles_ = std::make_unique<FolderFiles>(windows_ / L"System");
         MakeFolder(sources_ / L"ocx");
         for (const wchar_t* name : {L"a.ocx", L"b.OCX", L"c.dll", L"d.ocx"}) {
             CopyOrFail(TestServerPath(L"good_server.dll"),
                        sources_ / (std::wstring(L"ocx\\") + name));
         }
         SetFileAttributesW((sources_ / L"ocx\\d.ocx").c_str(), FILE_ATTRIBUTE_HIDDEN);
-        program_ = std::make_unique<ProgramDriver>(windir_.Path());
+        program_ = std::make_unique<ProgramDriver>();
         ASSERT_NE(program_->Main(), nullptr);
         list_ = program_->ListBox(program_->Main());
     }
@@ -49,6 +105,10 @@ class MainWindowEndToEnd : public ::testing::Test {
         for (const wchar_t* name : {L"a.ocx", L"b.OCX", L"e.ocx"}) {
             RegDeleteTreeW(HKEY_CLASSES_ROOT, TestServerClsidKey(name).c_str());
         }
+        // The program and its hosts first, so that nothing holds the copies.
+        program_.reset();
+        system32Files_.reset();
+        systemFiles_.reset();
     }
 
     HWND Main() const { return program_->Main(); }
@@ -111,7 +171,9 @@ class MainWindowEndToEnd : public ::testing::Test {
         return message.text;
     }
 
-    TempFolder windir_;
+    const FolderPath windows_{SystemWindowsFolder()};
+    std::unique_ptr<FolderFiles> system32Files_;
+    std::unique_ptr<FolderFiles> systemFiles_;
     TempFolder sources_;
     std::unique_ptr<ProgramDriver> program_;
     HWND list_ = nullptr;

@@ -1,0 +1,40 @@
+// The start-up sweep of the host folders that earlier runs left behind (a run that was killed,
+// or a machine that went down, cannot take its own away). The folder they are in is shared by
+// every program that runs as an administrator, and a folder there may have been put in our way:
+// the sweep removes only what a run of ours wrote, and nothing it cannot be sure of.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kestrave {
+
+// A name a run gives its folder: kHostFolderPrefix and kHostFolderRandomDigits lowercase
+// hexadecimal digits, nothing else.
+bool IsHostFolderName(const std::wstring& name);
+
+// True when `descriptor` names the Administrators group or the system as owner: what an elevated
+// run makes is owned so, and a folder anybody else made is none of ours.
+bool IsOwnedByAdministratorsOrSystem(PSECURITY_DESCRIPTOR descriptor);
+
+// Decides from a folder's security descriptor whether the sweep may touch it.
+using OwnerRule = bool (*)(PSECURITY_DESCRIPTOR descriptor);
+
+// Sweeps `base`: a folder there is taken away only when its name is ours, it is a real folder
+// (not a link or a junction), its owner passes `ownerRule` and its run is over (nobody holds it
+// or a host file in it open). Only the host files are deleted, each by a handle to the file
+// itself, never through a link; a folder that holds anything else keeps it and stays. Gives how
+// many folders were removed.
+int SweepHostFolders(const std::wstring& base,
+                     OwnerRule ownerRule = IsOwnedByAdministratorsOrSystem);
+
+// The system's ProgramData folder (FOLDERID_ProgramData), whatever the environment says; empty
+// when the system cannot say.
+std::wstring SystemProgramDataFolder();
+
+// The program's sweep at start: under the system's ProgramData. Touches no window, so it may run
+// on a thread of its own.
+void SweepOldHostFolders();
+
+}  // namespace kestrave

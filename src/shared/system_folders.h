@@ -1,0 +1,13 @@
+// Folders of the system, asked of the system. Never from environment variables: an elevated
+// program gets the user's environment, which any program of that user can change.
+#pragma once
+
+#include <string>
+
+namespace kestrave {
+
+// The system's Windows folder (GetSystemWindowsDirectoryW), without a trailing backslash;
+// empty only when the system cannot say.
+std::wstring SystemWindowsFolder();
+
+}  // namespace kestrave

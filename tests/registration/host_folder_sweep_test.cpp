@@ -1,0 +1,213 @@
+// The start-up sweep runs elevated over a folder every administrator's program shares: it must
+// take what our own dead runs left, and nothing else.
+#include "host_folder_sweep.h"
+
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <string>
+
+#include "handles.h"
+#include "host_folder_names.h"
+#include "test_folder.h"
+
+namespace kestrave {
+namespace {
+
+using testing::FileExists;
+using testing::MakeFolder;
+using testing::TempFolder;
+using testing::WriteTextFile;
+
+const std::wstring kDigits = L"0123456789abcdef0123456789abcdef";
+
+std::wstring OurName(wchar_t last) {
+    return kHostFolderPrefix + kDigits.substr(0, kDigits.size() - 1) + last;
+}
+
+// Wine keeps no owners (every folder reads back as the Wine user's), so the sweep's own tests
+// leave the owner to this rule, and the owner rule has its own table below.
+bool AnyOwner(PSECURITY_DESCRIPTOR) {
+    return true;
+}
+bool NoOwner(PSECURITY_DESCRIPTOR) {
+    return false;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST(HostFolderSweep, KnowsTheNamesOfItsOwnFoldersOnly) {
+    struct Case {
+        std::wstring name;
+        bool ours;
+    } cases[] = {
+        {std::wstring(L"Kestrave-") + kDigits, true},
+        {L"Kestrave-0123456789ABCDEF0123456789abcdef", false},  // a run writes lowercase
+        {L"kestrave-" + kDigits, false},
+        {L"Kestrave-" + kDigits.substr(1), false},
+        {L"Kestrave-" + kDigits + L"0", false},
+        {L"Kestrave-" + kDigits.substr(1) + L"g", false},
+        {L"Kestrave-" + kDigits.substr(1) + L" ", false},
+        {L"Kestrave-1234-1a2b-0", false},  // the names of older versions
+        {L"Kestrave-", false},
+        {L"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
+        EXPECT_EQ(IsHostFolderName(c.name), c.ours);
+    }
+}
+
+TEST(HostFolderSweep, TrustsOnlyFoldersOwnedByAdministratorsOrTheSystem) {
+    struct Case {
+        const wchar_t* sddl;
+        bool trusted;
+    } cases[] = {
+        {L"O:BAG:SYD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},
+        {L"O:SYG:SY", true},
+        {L"O:S-1-5-32-544", true},                                    // Administrators by number
+        {L"O:S-1-5-21-1004336348-1177238915-682003330-1000", false},  // a user
+        {L"O:S-1-5-21-1004336348-1177238915-682003330-500", false},   // the administrator account
+        {L"O:BU", false},                                             // Users
+        {L"O:AU", false},                                             // Authenticated Users
+        {L"O:WD", false},                                             // Everyone
+        {L"O:LS", false},                                             // Local Service
+        {L"O:NS", false},                                             // Network Service
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", false},  // a service
+        {L"G:BAD:(A;;FA;;;BA)", false},  // no owner at all
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.sddl, c.sddl + wcslen(c.sddl)));
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
+                                                                         &descriptor, nullptr))
+            << GetLastError();
+        const LocalMemory owned(descriptor);
+        EXPECT_EQ(IsOwnedByAdministratorsOrSystem(descriptor), c.trusted);
+    }
+    EXPECT_FALSE(IsOwnedByAdministratorsOrSystem(nullptr));
+}
+
+class SweepTest : public ::testing::Test {
+  protected:
+    // A folder under the swept base with the given files in it.
+    std::wstring Folder(const std::wstring& name, std::initializer_list<const wchar_t*> files) {
+        const std::wstring folder = base_ / name;
+        MakeFolder(folder);
+        for (const wchar_t* file : files)
+            WriteTextFile(folder + L"\\" + file, "host");
+        return folder;
+    }
+
+    TempFolder base_;
+};
+
+TEST_F(SweepTest, RemovesOnlyTheHostFilesOfRunsThatAreOver) {
+    const std::wstring stale = Folder(OurName(L'0'), {kHost32FileName, kHost64FileName});
+    const std::wstring half = Folder(OurName(L'1'), {kHost64FileName});
+    const std::wstring empty = Folder(OurName(L'2'), {});
+    const std::wstring withOther = Folder(OurName(L'3'), {kHost32FileName, L"notes.txt"});
+    const std::wstring notOurs = Folder(L"Kestrave-1234-1a2b-0", {kHost32FileName});
+    const std::wstring liveFolder = Folder(OurName(L'4'), {kHost32FileName});
+    const std::wstring liveHost = Folder(OurName(L'5'), {kHost32FileName, kHost64FileName});
+    WriteTextFile(base_ / OurName(L'6'), "a file by our name");
+
+    // A run that is not over holds its folder, and its host files, without delete sharing.
+    const FileHandle heldFolder(CreateFileW(liveFolder.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(heldFolder) << GetLastError();
+    const std::wstring heldHostPath = liveHost + L"\\" + kHost64FileName;
+    const FileHandle heldHost(CreateFileW(heldHostPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(heldHost) << GetLastError();
+
+    EXPECT_EQ(SweepHostFolders(base_.Path(), AnyOwner), 3);
+
+    EXPECT_FALSE(Exists(stale));
+    EXPECT_FALSE(Exists(half));
+    EXPECT_FALSE(Exists(empty));
+    EXPECT_FALSE(Exists(withOther + L"\\" + kHost32FileName));
+    EXPECT_TRUE(FileExists(withOther + L"\\notes.txt")) << "a file we did not write stays";
+    EXPECT_TRUE(FileExists(notOurs + L"\\" + kHost32FileName));
+    EXPECT_TRUE(FileExists(liveFolder + L"\\" + kHost32FileName));
+    EXPECT_TRUE(FileExists(heldHostPath));
+    EXPECT_TRUE(FileExists(base_ / OurName(L'6')));
+}
+
+TEST_F(SweepTest, LeavesAFolderWhoseOwnerItDoesNotTrust) {
+    const std::wstring stale = Folder(OurName(L'0'), {kHost32FileName});
+    EXPECT_EQ(SweepHostFolders(base_.Path(), NoOwner), 0);
+    EXPECT_TRUE(FileExists(stale + L"\\" + kHost32FileName));
+}
+
+// The Unix name of a Wine path, quoted for a command line; empty outside Wine.
+std::wstring QuotedUnixName(const std::wstring& path) {
+    using UnixName = char* (*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name)
+        return {};
+    std::wstring quoted = L"\"";
+    for (const char* c = name; *c; ++c)
+        quoted += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    HeapFree(GetProcessHeap(), 0, name);
+    return quoted + L"\"";
+}
+
+// Runs a Unix program, as Wine can; it does not wait for one, so the caller looks for the effect.
+bool RunUnixProgram(std::wstring command) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return false;
+    const KernelHandle process(info.hProcess);
+    const KernelHandle thread(info.hThread);
+    return true;
+}
+
+template <typename Condition>
+bool Eventually(Condition condition) {
+    for (int tries = 0; tries < 100 && !condition(); ++tries)
+        Sleep(50);
+    return condition();
+}
+
+// Wine cannot make a junction; a symbolic link on the Unix side shows as a reparse point, as a
+// junction does on Windows.
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring linkName = QuotedUnixName(link);
+    const std::wstring targetName = QuotedUnixName(target);
+    if (linkName.empty() || targetName.empty() ||
+        !RunUnixProgram(L"/bin/ln -s " + targetName + L" " + linkName))
+        return false;
+    return Eventually([&] { return Exists(link); }) &&
+           (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+void RemoveLink(const std::wstring& link) {
+    if (RunUnixProgram(L"/bin/rm -f " + QuotedUnixName(link)))
+        Eventually([&] { return !Exists(link); });
+}
+
+TEST_F(SweepTest, LeavesALinkByOurNameAndWhatIsBehindItAlone) {
+    TempFolder elsewhere;
+    const std::wstring behind = elsewhere / kHost32FileName;
+    WriteTextFile(behind, "somebody's file");
+    const std::wstring link = base_ / OurName(L'0');
+    ASSERT_TRUE(MakeFolderLink(link, elsewhere.Path())) << "no link could be made here";
+
+    EXPECT_EQ(SweepHostFolders(base_.Path(), AnyOwner), 0);
+
+    EXPECT_TRUE(FileExists(behind));
+    EXPECT_TRUE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    RemoveLink(link);
+}
+
+}  // namespace
+}  // namespace kestrave
