@@ -1,6 +1,8 @@
 // Kestrave: registers and unregisters COM servers in batches.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "fatal_error.h"
 #include "handles.h"
 #include "host_folder_sweep.h"
@@ -9,6 +11,16 @@
 #include "options_record.h"
 #include "program.h"
 #include "system_libraries.h"
+
+// The program carries its registration hosts, and its size counts. Every exception of ours is
+// caught and shown (RunGuarded); the runtime's default end for one that escapes anyway prints
+// its demangled name to a console a windowed program does not have, and brings a demangler and
+// a formatter with it: a plain end takes its place, as in the hosts.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::abort();
+}
+}  // namespace __gnu_cxx
 
 namespace {
 
