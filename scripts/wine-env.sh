@@ -48,7 +48,7 @@ wine_env_start_display() {
 wine_env_boot() {
   # The first Wine call starts wineserver and the service processes; they inherit its output,
   # so that call writes into a log file, never into a pipe somebody reads.
-  run_step "wine: starting the Wine server" wineserver -p
+  run_step "wine: starting the Wine server" wine_env_start_server
   run_step "wine: booting the prefix $WINEPREFIX (wineboot)" wine wineboot
   # Without a window manager Wine waits ~2 s for every dialog unless its windows are unmanaged.
   run_step "wine: leaving windows unmanaged" \
@@ -56,6 +56,20 @@ wine_env_boot() {
   run_step "wine: no crash dialog for a crashing program" \
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
   wine_env_fonts
+}
+
+wine_env_start_server() {
+  # The server exits at once with status 2 when one of this prefix is still running, often one
+  # that a script which just ended is stopping: it gets a few seconds to go, and one that stays
+  # is used as it is.
+  local status
+  for _ in $(seq 25); do
+    status=0
+    wineserver -p || status=$?
+    [ "$status" = 2 ] || return "$status"
+    sleep 0.2
+  done
+  echo "A Wine server of $WINEPREFIX is already running; using it."
 }
 
 wine_env_fonts() {
