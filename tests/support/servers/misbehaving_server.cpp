@@ -57,11 +57,9 @@ HRESULT RegisterKey() {
     return S_OK;
 }
 
-DWORD WINAPI SleepForever(void*) {
-    Sleep(INFINITE);
-    return 0;
-}
-
+// The thread starts in the system's Sleep, never in this library: the host releases the library
+// once the export returns, possibly before the thread first runs, and a thread starting in
+// released code would bring the host down instead of staying behind in it.
 void StartQuietThread() {
     using CreateThreadEx = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, void*, HANDLE, void*, void*, ULONG,
                                         SIZE_T, SIZE_T, SIZE_T, void*);
@@ -69,9 +67,10 @@ void StartQuietThread() {
     auto create = reinterpret_cast<CreateThreadEx>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateThreadEx")));
     HANDLE thread = nullptr;
-    if (create && create(&thread, THREAD_ALL_ACCESS, nullptr, GetCurrentProcess(),
-                         reinterpret_cast<void*>(SleepForever), nullptr, kSkipThreadAttach, 0, 0, 0,
-                         nullptr) >= 0)
+    if (create &&
+        create(&thread, THREAD_ALL_ACCESS, nullptr, GetCurrentProcess(),
+               reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Sleep")),
+               reinterpret_cast<void*>(INFINITE), kSkipThreadAttach, 0, 0, 0, nullptr) >= 0)
         CloseHandle(thread);
 }
 
