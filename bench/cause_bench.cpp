@@ -21,20 +21,17 @@
 #include "crafted_images.h"
 #include "dependency_walk.h"
 #include "file_lookup.h"
+#include "file_steps.h"
 #include "import_reader.h"
 #include "no_queue_display.h"
 #include "program_folder.h"
+#include "system_servers.h"
 #include "test_folder.h"
 #include "test_hosts.h"
 #include "test_server_keys.h"
 
 namespace kestrave {
 namespace {
-
-std::wstring SystemFolder() {
-    wchar_t buffer[MAX_PATH];
-    return std::wstring(buffer, GetSystemDirectoryW(buffer, MAX_PATH));
-}
 
 double Median(std::vector<double> values) {
     if (values.empty())
@@ -44,31 +41,22 @@ double Median(std::vector<double> values) {
 }
 
 void BenchWalk() {
-    const std::wstring system = SystemFolder();
     std::vector<double> first;
     std::vector<double> second;
     int named = 0;
     std::printf("dependency walk over the system folder's servers (ms; first walk, again)\n");
-    for (const wchar_t* pattern : {L"\\*.dll", L"\\*.ocx"}) {
-        FileListing listing(system + pattern);
-        for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next()) {
-            const std::wstring path = system + L"\\" + name;
-            const ImportReading reading = ReadImports(path);
-            if (reading.status != ImportReadStatus::Read || reading.is64 != (sizeof(void*) == 8) ||
-                !FindExport(reading.exports, {"DllRegisterServer"}).found)
-                continue;
-            const DependencyWalkInput input{path, LoaderSearchFolders(path)};
-            double start = NowMs();
-            const DependencyCulprit culprit = FindMissingDependency(input);
-            first.push_back(NowMs() - start);
-            start = NowMs();
-            FindMissingDependency(input);
-            second.push_back(NowMs() - start);
-            if (culprit.kind != CulpritKind::None)
-                ++named;
-            std::printf("  %-32ls %7.2f %7.2f%s\n", name.c_str(), first.back(), second.back(),
-                        culprit.kind != CulpritKind::None ? "  (named a culprit)" : "");
-        }
+    for (const std::wstring& path : testing::SystemSelfRegisteringServers()) {
+        const DependencyWalkInput input{path, LoaderSearchFolders(path)};
+        double start = NowMs();
+        const DependencyCulprit culprit = FindMissingDependency(input);
+        first.push_back(NowMs() - start);
+        start = NowMs();
+        FindMissingDependency(input);
+        second.push_back(NowMs() - start);
+        if (culprit.kind != CulpritKind::None)
+            ++named;
+        std::printf("  %-32ls %7.2f %7.2f%s\n", NameOf(path).c_str(), first.back(), second.back(),
+                    culprit.kind != CulpritKind::None ? "  (named a culprit)" : "");
     }
     double total = 0;
     for (double ms : first)

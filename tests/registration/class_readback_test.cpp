@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "crafted_images.h"
+#include "system_servers.h"
 #include "environment.h"
 #include "file_lookup.h"
 #include "import_reader.h"
@@ -178,24 +179,12 @@ TEST(ReadBackClasses, NamesNothingForAFileWithoutATypeLibrary) {
 // Wine's (or Windows') own type-library servers, as registered in this system: nothing of
 // theirs leads elsewhere in a way the rule would name.
 TEST(ReadBackClasses, NamesNothingForTheSystemsOwnServers) {
-    wchar_t buffer[MAX_PATH];
-    const std::wstring system(buffer, GetSystemDirectoryW(buffer, MAX_PATH));
     const FILETIME started = Now();
-    int servers = 0;
+    const std::vector<std::wstring> servers = testing::SystemSelfRegisteringServers();
     std::string named;
-    for (const wchar_t* pattern : {L"\\*.dll", L"\\*.ocx"}) {
-        FileListing listing(system + pattern);
-        for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next()) {
-            const std::wstring path = system + L"\\" + name;
-            const ImportReading reading = ReadImports(path);
-            if (reading.status != ImportReadStatus::Read || reading.is64 != (sizeof(void*) == 8) ||
-                !FindExport(reading.exports, {"DllRegisterServer"}).found)
-                continue;
-            ++servers;
-            named += Describe(ReadBackClasses({path, started, sizeof(void*) == 8, {}}));
-        }
-    }
-    EXPECT_GT(servers, 20);
+    for (const std::wstring& path : servers)
+        named += Describe(ReadBackClasses({path, started, sizeof(void*) == 8, {}}));
+    EXPECT_GT(servers.size(), 20u);
     EXPECT_EQ(named, "");
 }
 

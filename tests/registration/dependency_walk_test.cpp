@@ -7,7 +7,9 @@
 
 #include "crafted_images.h"
 #include "file_lookup.h"
+#include "file_steps.h"
 #include "import_reader.h"
+#include "system_servers.h"
 #include "test_folder.h"
 #include "text.h"
 
@@ -318,25 +320,14 @@ TEST(DependentAssemblies, ReadsTheAssembliesAManifestNeeds) {
 // Every self-registering server that ships with this Windows (or Wine) loads: the walk must
 // name nothing for any of them.
 TEST(FindMissingDependency, NamesNothingForTheSystemsOwnServers) {
-    const std::wstring system = SystemFolder();
-    int servers = 0;
+    const std::vector<std::wstring> servers = testing::SystemSelfRegisteringServers();
     std::string named;
-    for (const wchar_t* pattern : {L"\\*.dll", L"\\*.ocx"}) {
-        FileListing listing(system + pattern);
-        for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next()) {
-            const std::wstring path = system + L"\\" + name;
-            const ImportReading reading = ReadImports(path);
-            if (reading.status != ImportReadStatus::Read || reading.is64 != (sizeof(void*) == 8) ||
-                !FindExport(reading.exports, {"DllRegisterServer"}).found)
-                continue;
-            ++servers;
-            const DependencyCulprit found =
-                FindMissingDependency({path, LoaderSearchFolders(path)});
-            if (found.kind != CulpritKind::None)
-                named += Utf8FromWide(name) + ": " + Describe(found) + "\n";
-        }
+    for (const std::wstring& path : servers) {
+        const DependencyCulprit found = FindMissingDependency({path, LoaderSearchFolders(path)});
+        if (found.kind != CulpritKind::None)
+            named += Utf8FromWide(NameOf(path)) + ": " + Describe(found) + "\n";
     }
-    EXPECT_GT(servers, 20);
+    EXPECT_GT(servers.size(), 20u);
     EXPECT_EQ(named, "");
 }
 
