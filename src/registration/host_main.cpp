@@ -68,8 +68,7 @@ class Host {
                 HostReply loading;
                 loading.kind = HostReplyKind::Loading;
                 loading.sequence = request.sequence;
-                if (!WriteHostReply(pipe_, loading))
-                    retiring_ = true;
+                Reply(loading);
                 g_faultSequence = static_cast<LONG>(request.sequence);
                 InterlockedExchange(&g_serving, 1);
                 GetSystemTimeAsFileTime(&called);
@@ -92,7 +91,12 @@ class Host {
         // reads may be as broken as the server.
         InterlockedExchange(&g_serving, 0);
         done.retiring = retiring_;
-        if (!WriteHostReply(pipe_, done))
+        Reply(done);
+    }
+
+    // A host the program no longer hears serves no more.
+    void Reply(const HostReply& reply) {
+        if (!WriteHostReply(pipe_, reply))
             retiring_ = true;
     }
 
@@ -109,8 +113,7 @@ class Host {
         cause.kind = HostReplyKind::Cause;
         cause.sequence = request.sequence;
         cause.culprit = culprit;
-        if (!WriteHostReply(pipe_, cause))
-            retiring_ = true;
+        Reply(cause);
     }
 
     // After a registration that succeeded: the classes it leaves leading to another file.
@@ -125,8 +128,7 @@ class Host {
             named.kind = HostReplyKind::Class;
             named.sequence = request.sequence;
             named.misdirected = finding;
-            if (!WriteHostReply(pipe_, named))
-                retiring_ = true;
+            Reply(named);
         }
     }
 
