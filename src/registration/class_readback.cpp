@@ -4,6 +4,7 @@
 
 #include "handles.h"
 #include "path.h"
+#include "system_folders.h"
 
 namespace kestrave {
 namespace {
@@ -144,12 +145,6 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
            first.nFileIndexLow == second.nFileIndexLow;
 }
 
-std::wstring DefaultSystemFolder() {
-    wchar_t buffer[MAX_PATH + 1];
-    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
-    return length > 0 && length <= MAX_PATH ? std::wstring(buffer, length) : std::wstring();
-}
-
 }  // namespace
 
 std::vector<ClassPointingElsewhere> ReadBackClasses(const ClassReadbackInput& input) {
@@ -158,7 +153,7 @@ std::vector<ClassPointingElsewhere> ReadBackClasses(const ClassReadbackInput& in
     if (classes.empty())
         return found;
     const std::wstring systemFolder =
-        input.systemFolder.empty() ? DefaultSystemFolder() : input.systemFolder;
+        input.systemFolder.empty() ? SystemFolder() : input.systemFolder;
     const REGSAM view = input.copyIs64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
     const std::wstring copyName = SplitPath(input.copy).name;
     for (const GUID& guid : classes) {

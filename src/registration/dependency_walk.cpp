@@ -11,6 +11,7 @@
 #include "handles.h"
 #include "import_reader.h"
 #include "path.h"
+#include "system_folders.h"
 #include "text.h"
 
 namespace kestrave {
@@ -459,11 +460,10 @@ DependencyCulprit FindMissingDependency(const DependencyWalkInput& input) {
 std::vector<std::wstring> LoaderSearchFolders(const std::wstring& file,
                                               bool currentFolderSearched) {
     std::vector<std::wstring> candidates{ParentFolder(file)};
+    if (const std::wstring system = SystemFolder(); !system.empty())
+        candidates.push_back(system);
     wchar_t buffer[MAX_PATH + 1];
-    UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
-    if (length > 0 && length <= MAX_PATH)
-        candidates.emplace_back(buffer, length);
-    length = GetWindowsDirectoryW(buffer, MAX_PATH + 1);
+    const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH + 1);
     if (length > 0 && length <= MAX_PATH) {
         const std::wstring windows(buffer, length);
         candidates.push_back(InFolder(windows, L"System"));

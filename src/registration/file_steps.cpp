@@ -9,6 +9,7 @@
 #include "file_lookup.h"
 #include "handles.h"
 #include "path.h"
+#include "system_folders.h"
 
 namespace kestrave {
 namespace {
@@ -95,13 +96,10 @@ std::wstring SystemCopyView(const std::wstring& path, ImageKind kind) {
 #else
     if (kind != ImageKind::X64 || !WindowsRuns64BitPrograms())
         return path;
-    wchar_t windows[MAX_PATH];
-    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    std::wstring folder = SystemWindowsFolder();
+    if (folder.empty())
         return path;
-    std::wstring folder(windows, length);
-    if (folder.back() != L'\\')
-        folder.push_back(L'\\');
+    folder.push_back(L'\\');
     const std::wstring redirected = folder + L"System32\\";
     if (path.size() <= redirected.size() ||
         CompareStringOrdinal(path.c_str(), static_cast<int>(redirected.size()), redirected.c_str(),

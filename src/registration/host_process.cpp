@@ -6,6 +6,7 @@
 
 #include "host_channel.h"
 #include "host_main.h"
+#include "system_folders.h"
 #include "system_random.h"
 
 namespace kestrave {
@@ -66,12 +67,6 @@ class InheritedHandleList {
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
     DWORD error_ = ERROR_SUCCESS;
 };
-
-std::wstring SystemFolder() {
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
-}
 
 // A host tells of every fault its filter catches ("crashed"). One that ended without a word
 // but with a code in the range of fault codes died of a fault that passed its filter by (a

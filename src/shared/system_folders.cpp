@@ -4,11 +4,13 @@
 
 namespace kestrave {
 
-std::wstring SystemWindowsFolder() {
+namespace {
+
+// Asks `query` (GetSystemWindowsDirectoryW or GetSystemDirectoryW) with room enough.
+std::wstring AskFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
     std::wstring folder(MAX_PATH, L'\0');
     for (;;) {
-        const UINT length =
-            GetSystemWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+        const UINT length = query(folder.data(), static_cast<UINT>(folder.size()));
         if (length == 0)
             return {};
         if (length < folder.size()) {
@@ -21,6 +23,16 @@ std::wstring SystemWindowsFolder() {
     if (!folder.empty() && folder.back() == L'\\')
         folder.pop_back();
     return folder;
+}
+
+}  // namespace
+
+std::wstring SystemWindowsFolder() {
+    return AskFolder(GetSystemWindowsDirectoryW);
+}
+
+std::wstring SystemFolder() {
+    return AskFolder(GetSystemDirectoryW);
 }
 
 }  // namespace kestrave

@@ -10,4 +10,8 @@ namespace kestrave {
 // empty only when the system cannot say.
 std::wstring SystemWindowsFolder();
 
+// The system folder (GetSystemDirectoryW: System32, or SysWOW64 as a 32-bit program on 64-bit
+// Windows sees it), without a trailing backslash; empty only when the system cannot say.
+std::wstring SystemFolder();
+
 }  // namespace kestrave

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "crafted_images.h"
+#include "system_folders.h"
 #include "system_servers.h"
 #include "environment.h"
 #include "file_lookup.h"
@@ -145,8 +146,7 @@ TEST(ReadBackClasses, NamesOnlyClassesThatLeadToAnotherFile) {
 // A copy in the real system folder, as the batch puts it, reached by the spellings servers
 // use for that folder.
 TEST(ReadBackClasses, KnowsTheSystemFolderByItsVariableAndByABareName) {
-    wchar_t buffer[MAX_PATH];
-    const std::wstring system(buffer, GetSystemDirectoryW(buffer, MAX_PATH));
+    const std::wstring system = SystemFolder();
     const std::wstring name = L"kestrave_readback_test.ocx";
     const std::wstring copy = system + L"\\" + name;
     testing::CopyWithTypeLibrary(TestServerPath(L"good_server.dll"), copy, {{kCreatable, true}});

@@ -9,6 +9,7 @@
 #include "file_lookup.h"
 #include "file_steps.h"
 #include "import_reader.h"
+#include "system_folders.h"
 #include "system_servers.h"
 #include "test_folder.h"
 #include "text.h"
@@ -18,12 +19,6 @@ namespace {
 
 using testing::TempFolder;
 using testing::TestServerPath;
-
-std::wstring SystemFolder() {
-    wchar_t buffer[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
-    return std::wstring(buffer, length);
-}
 
 std::string Describe(const DependencyCulprit& c) {
     return "kind " + std::to_string(static_cast<int>(c.kind)) + " file '" + Utf8FromWide(c.file) +

@@ -4,12 +4,12 @@
 
 #include "file_lookup.h"
 #include "import_reader.h"
+#include "system_folders.h"
 
 namespace kestrave::testing {
 
 std::vector<std::wstring> SystemSelfRegisteringServers() {
-    wchar_t buffer[MAX_PATH];
-    const std::wstring system(buffer, GetSystemDirectoryW(buffer, MAX_PATH));
+    const std::wstring system = SystemFolder();
     std::vector<std::wstring> servers;
     for (const wchar_t* pattern : {L"\\*.dll", L"\\*.ocx"}) {
         FileListing listing(system + pattern);

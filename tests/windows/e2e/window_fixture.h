@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "program_driver.h"
+#include "system_folders.h"
 #include "test_folder.h"
 #include "test_server_keys.h"
 
@@ -31,13 +32,6 @@ constexpr POINT kCaption{150, 16};
 constexpr POINT kListPoint{120, 250};
 
 constexpr wchar_t kTitle[] = L"温馨提示";
-
-// The system's Windows folder, as the program finds it.
-inline std::wstring SystemWindowsFolder() {
-    wchar_t folder[MAX_PATH]{};
-    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
-    return std::wstring(folder, length < MAX_PATH ? length : 0);
-}
 
 // The names of the files in a folder.
 inline std::vector<std::wstring> FileNamesIn(const std::wstring& folder) {
