@@ -92,6 +92,17 @@ void StartChild() {
     }
 }
 
+// "Done, registered" for request 1, as a host would say it: a good guess in a fresh session.
+std::wstring ForgedDone() {
+    using namespace std::string_literals;
+    return L"done\0"s
+           L"1\0"s
+           L"8\0"s
+           L"0\0"s
+           L"0\0"s
+           L"0\0"s;
+}
+
 HRESULT Misbehave() {
     using namespace std::string_literals;
     if (NameStarts(L"forge_extra")) {
@@ -104,13 +115,7 @@ HRESULT Misbehave() {
             L"0\0"s
             L"0\0"s
             L"0\0"s);
-        Write(
-            L"done\0"s
-            L"1\0"s
-            L"8\0"s
-            L"0\0"s
-            L"0\0"s
-            L"0\0"s);
+        Write(ForgedDone());
     } else if (NameStarts(L"forge_empty")) {
         Write(L"");
     } else if (NameStarts(L"forge_short")) {
@@ -119,13 +124,7 @@ HRESULT Misbehave() {
     } else if (NameStarts(L"forge_oversized")) {
         Write(std::wstring(50 * 1024, L'x'));
     } else if (NameStarts(L"early_hang")) {
-        Write(
-            L"done\0"s
-            L"1\0"s
-            L"8\0"s
-            L"0\0"s
-            L"0\0"s
-            L"0\0"s);
+        Write(ForgedDone());
         Sleep(INFINITE);
     } else if (NameStarts(L"keep_library")) {
         LoadLibraryW(L"msimg32.dll");
