@@ -26,6 +26,7 @@ Windows version (and Wine).  The .bmp files stay as the viewable originals.
 """
 
 import io
+import math
 import os
 import struct
 
@@ -40,6 +41,47 @@ LATIN_BOLD = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
 # Shapes are drawn this many times larger and scaled down, which is the
 # cheapest way to get smooth rounded corners and diagonals out of Pillow.
 SS = 4
+
+# Every coordinate below is a pixel of the 100 % design.  The pictures are
+# drawn again at the display scales the program carries (see SCALES): K is the
+# scale being drawn, and S/SB turn design pixels into pixels at that scale.  A
+# design pixel covers the cells [x, x + 1), so a box keeps its edges where
+# they fall at the scale and neighbouring shapes never drift apart.  At K = 1
+# every helper reduces to what it scales, so the 100 % pictures stay byte for
+# byte what they were.
+K = 1
+# (suffix, scale): the 150 % and 200 % sets; scales in between are reduced by
+# the program from the next larger set.
+SCALES = (("150", 1.5), ("200", 2))
+
+
+def S(v):
+    """A design pixel edge at the scale being drawn, halves rounded up."""
+    return int(math.floor(v * K + 0.5))
+
+
+def SB(box):
+    """An inclusive design pixel box at the scale being drawn."""
+    x0, y0, x1, y1 = box
+    return (S(x0), S(y0), S(x1 + 1) - 1, S(y1 + 1) - 1)
+
+
+def SZ(size):
+    return (S(size[0]), S(size[1]))
+
+
+def fill_box(img, box, colour):
+    """Fills an inclusive design box (a one-pixel line is a box one pixel
+    thick), clipped to the picture."""
+    x0, y0, x1, y1 = SB(box)
+    if x1 >= x0 and y1 >= y0:
+        ImageDraw.Draw(img).rectangle((x0, y0, x1, y1), fill=colour)
+
+
+def outline_box(img, box, colour):
+    x0, y0, x1, y1 = box
+    for edge in ((x0, y0, x1, y0), (x0, y1, x1, y1), (x0, y0, x0, y1), (x1, y0, x1, y1)):
+        fill_box(img, edge, colour)
 
 # ---------------------------------------------------------------- palette
 # Window body.  The command buttons sit on it in both windows, and the plates'
@@ -78,8 +120,9 @@ def rrect_mask(size, box, r):
     w, h = size
     m = Image.new("L", (w * SS, h * SS), 0)
     x0, y0, x1, y1 = box
+    u = K * SS
     ImageDraw.Draw(m).rounded_rectangle(
-        (x0 * SS, y0 * SS, (x1 + 1) * SS - 1, (y1 + 1) * SS - 1), radius=r * SS, fill=255)
+        (S(x0) * SS, S(y0) * SS, S(x1 + 1) * SS - 1, S(y1 + 1) * SS - 1), radius=r * u, fill=255)
     return m.resize(size, Image.LANCZOS)
 
 
@@ -112,32 +155,53 @@ def fill_rrect(img, box, r, colour_or_image):
 
 def grad_in_box(img, box, stops):
     """A full-size image carrying a gradient exactly across box's rows."""
-    x0, y0, x1, y1 = box
+    x0, y0, x1, y1 = SB(box)
     full = Image.new("RGB", img.size, (0, 0, 0))
     full.paste(vgrad((x1 - x0 + 1, y1 - y0 + 1), stops), (x0, y0))
     return full
 
 
 def font(path, size, index=0):
+    """The face at its design size scaled: text is drawn afresh at every
+    scale, never enlarged."""
+    return ImageFont.truetype(path, S(size), index=index)
+
+
+def design_font(path, size, index=0):
+    """The face at the 100 % size, for laying text out in design pixels."""
     return ImageFont.truetype(path, size, index=index)
 
 
 def text(img, xy, s, fnt, colour, shadow=None, anchor="la"):
     d = ImageDraw.Draw(img)
+    x, y = xy[0] * K, xy[1] * K
     if shadow:
-        d.text((xy[0] + 1, xy[1] + 1), s, font=fnt, fill=shadow, anchor=anchor)
-    d.text(xy, s, font=fnt, fill=colour, anchor=anchor)
+        d.text((x + K, y + K), s, font=fnt, fill=shadow, anchor=anchor)
+    d.text((x, y), s, font=fnt, fill=colour, anchor=anchor)
+
+
+# Where the pictures of the scale being drawn go, and the suffix their
+# resource names carry; the 100 % ones lie next to this script.
+OUT = HERE
+SUFFIX = ""
 
 
 def save_bmp(img, name, size):
-    assert img.size == size, (name, img.size, size)
-    path = os.path.join(HERE, name)
-    img.convert("RGB").save(path, "BMP")
-    with open(path, "rb") as f:
-        dib = f.read()[14:]
+    assert img.size == SZ(size), (name, img.size, SZ(size))
+    stem = os.path.splitext(name)[0] + SUFFIX
+    out = io.BytesIO()
+    img.convert("RGB").save(out, "BMP")
+    dib = out.getvalue()[14:]
+    if K == 1:
+        with open(os.path.join(OUT, stem + ".bmp"), "wb") as f:
+            f.write(out.getvalue())
+    else:
+        # The larger originals are kept viewable as PNG: a .bmp of each would
+        # weigh megabytes in the repository for nothing.
+        img.convert("RGB").save(os.path.join(OUT, stem + ".png"), "PNG", optimize=True)
     packed = struct.pack("<I", len(dib)) + lznt1_compress(dib)
     assert lznt1_decompress(packed[4:]) == dib, name
-    with open(os.path.splitext(path)[0] + ".dib.lznt1", "wb") as f:
+    with open(os.path.join(OUT, stem + ".dib.lznt1"), "wb") as f:
         f.write(packed)
 
 
@@ -145,33 +209,34 @@ def save_bmp(img, name, size):
 def window_base(w, h, visible_w, visible_h):
     """Body, title strip and window edge shared by both windows.  visible_*
     is the part the window shows; the bitmap may be one pixel larger."""
-    img = Image.new("RGB", (w, h), BODY)
-    d = ImageDraw.Draw(img)
+    img = Image.new("RGB", SZ((w, h)), BODY)
     # A faint wash so the body is not dead flat, kept away from the rows the
     # buttons use so their plates still meet it seamlessly.
     for y in range(STRIP_H, STRIP_H + 14):
-        d.line((0, y, w, y), fill=lerp((186, 211, 242), BODY, (y - STRIP_H) / 13))
+        fill_box(img, (0, y, w, y), lerp((186, 211, 242), BODY, (y - STRIP_H) / 13))
     for y in range(STRIP_H):
-        d.line((0, y, w, y), fill=strip_colour(y))
+        fill_box(img, (0, y, w, y), strip_colour(y))
     # The gloss fades out at both ends of the strip.
     hi = Image.new("L", (w, 1), 0)
     for x in range(w):
         t = min(1.0, x / 60, (visible_w - 1 - x) / 60 if x < visible_w else 0)
         hi.putpixel((x, 0), int(70 * max(0.0, t)))
-    d.line((0, 1, w, 1), fill=(120, 170, 230))
-    glow = Image.new("RGB", (w, 1), (150, 200, 250))
-    img.paste(glow, (0, 1), hi)
-    d.line((0, STRIP_H, w, STRIP_H), fill=ACCENT)
-    d.line((0, STRIP_H + 1, w, STRIP_H + 1), fill=(150, 192, 238))
+    fill_box(img, (0, 1, w, 1), (120, 170, 230))
+    hi = hi.resize((S(w), S(2) - S(1)), Image.BILINEAR) if K != 1 else hi
+    glow = Image.new("RGB", hi.size, (150, 200, 250))
+    img.paste(glow, (0, S(1)), hi)
+    fill_box(img, (0, STRIP_H, w, STRIP_H), ACCENT)
+    fill_box(img, (0, STRIP_H + 1, w, STRIP_H + 1), (150, 192, 238))
     # Window edge on the visible rectangle; the extra column and row outside
     # it just repeat the edge colour.
-    d.rectangle((0, 0, visible_w - 1, visible_h - 1), outline=OUTLINE)
-    d.line((visible_w, 0, visible_w, h), fill=OUTLINE)
-    d.line((0, visible_h, w, visible_h), fill=OUTLINE)
+    outline_box(img, (0, 0, visible_w - 1, visible_h - 1), OUTLINE)
+    fill_box(img, (visible_w, 0, visible_w, h), OUTLINE)
+    fill_box(img, (0, visible_h, w, visible_h), OUTLINE)
     # Softly rounded outer corners: the window itself is a rectangle, so the
     # corners are only suggested by darkening a couple of pixels.
     for (cx, cy) in ((1, 1), (visible_w - 2, 1), (1, visible_h - 2), (visible_w - 2, visible_h - 2)):
-        img.putpixel((cx, cy), lerp(img.getpixel((cx, cy)), OUTLINE, 0.6))
+        x0, y0, _, _ = SB((cx, cy, cx, cy))
+        fill_box(img, (cx, cy, cx, cy), lerp(img.getpixel((x0, y0)), OUTLINE, 0.6))
     return img
 
 
@@ -180,7 +245,7 @@ def pane(img, box, r=6, header=None, header_h=0, flat=False):
     band carrying a painted title."""
     x0, y0, x1, y1 = box
     shadow = rrect_mask(img.size, (x0 + 1, y0 + 2, x1 + 1, y1 + 2), r)
-    shadow = shadow.filter(ImageFilter.GaussianBlur(1.2))
+    shadow = shadow.filter(ImageFilter.GaussianBlur(1.2 * K))
     fill(img, shadow.point(lambda v: v * 45 // 255), (40, 70, 130))
     fill_rrect(img, box, r, PANE_EDGE)
     inner = (x0 + 1, y0 + 1, x1 - 1, y1 - 1)
@@ -192,10 +257,10 @@ def pane(img, box, r=6, header=None, header_h=0, flat=False):
         hb = (x0 + 1, y0 + 1, x1 - 1, y0 + header_h)
         m = rrect_mask(img.size, (x0 + 1, y0 + 1, x1 - 1, y0 + header_h + r), r - 1)
         cut = Image.new("L", img.size, 0)
-        ImageDraw.Draw(cut).rectangle(hb, fill=255)
+        ImageDraw.Draw(cut).rectangle(SB(hb), fill=255)
         m = ImageChops.multiply(m, cut)
         fill(img, m, grad_in_box(img, hb, [(0, (232, 242, 255)), (0.5, (214, 231, 252)), (0.51, (200, 221, 249)), (1, (212, 229, 251))]))
-        ImageDraw.Draw(img).line((x0 + 1, y0 + header_h + 1, x1 - 1, y0 + header_h + 1), fill=PANE_SHADE)
+        fill_box(img, (x0 + 1, y0 + header_h + 1, x1 - 1, y0 + header_h + 1), PANE_SHADE)
         header(img, hb)
 
 
@@ -204,15 +269,14 @@ def inset_field(img, box):
     x0, y0, x1, y1 = box
     fill_rrect(img, box, 3, (150, 180, 222))
     fill_rrect(img, (x0 + 1, y0 + 1, x1 - 1, y1 - 1), 2, (255, 255, 255))
-    d = ImageDraw.Draw(img)
-    d.line((x0 + 3, y0 + 1, x1 - 3, y0 + 1), fill=(226, 234, 246))
+    fill_box(img, (x0 + 3, y0 + 1, x1 - 3, y0 + 1), (226, 234, 246))
 
 
 def separator_bar(img, x0, x1, y):
     """A short engraved bar with rounded ends between button groups."""
     fill_rrect(img, (x0, y, x1, y + 4), 2, grad_in_box(img, (x0, y, x1, y + 4),
                [(0, (120, 160, 214)), (0.5, (88, 138, 204)), (1, (150, 186, 230))]))
-    ImageDraw.Draw(img).line((x0 + 2, y + 5, x1 - 2, y + 5), fill=(238, 246, 255))
+    fill_box(img, (x0 + 2, y + 5, x1 - 2, y + 5), (238, 246, 255))
 
 
 def bullet(img, cx, cy, colour=(60, 130, 230)):
@@ -263,7 +327,7 @@ def title_artwork(img):
     box = (8, 38, 311, 138)
     x0, y0, x1, y1 = box
     # Banner card with a cool sky gradient and soft arcs for depth.
-    shadow = rrect_mask(img.size, (x0 + 1, y0 + 2, x1 + 1, y1 + 2), 8).filter(ImageFilter.GaussianBlur(1.5))
+    shadow = rrect_mask(img.size, (x0 + 1, y0 + 2, x1 + 1, y1 + 2), 8).filter(ImageFilter.GaussianBlur(1.5 * K))
     fill(img, shadow.point(lambda v: v * 60 // 255), (30, 60, 120))
     fill_rrect(img, box, 8, (92, 140, 208))
     inner = (x0 + 1, y0 + 1, x1 - 1, y1 - 1)
@@ -271,32 +335,35 @@ def title_artwork(img):
     arcs = sky.copy()
     ad = ImageDraw.Draw(arcs)
     for i, (r, c) in enumerate([(230, (200, 226, 252)), (200, (214, 234, 254)), (170, (232, 244, 255))]):
-        ad.ellipse((200 - r, 150 - r // 2, 200 + r + 160, 150 + r), outline=c, width=10)
+        ad.ellipse(tuple(v * K for v in (200 - r, 150 - r // 2, 200 + r + 160, 150 + r)), outline=c,
+                   width=S(10))
     sky = Image.blend(sky, arcs, 0.55)
     fill_rrect(img, inner, 7, sky)
     # Emblem at the left.
-    em = emblem(76)
+    em = emblem(S(76))
     sh = Image.new("RGBA", em.size, (20, 50, 110, 0))
-    sh.putalpha(em.getchannel("A").point(lambda v: v * 70 // 255).filter(ImageFilter.GaussianBlur(2)))
+    sh.putalpha(em.getchannel("A").point(lambda v: v * 70 // 255).filter(ImageFilter.GaussianBlur(2 * K)))
     base = img.convert("RGBA")
-    base.alpha_composite(sh, (22, 52))
-    base.alpha_composite(em, (20, 49))
+    base.alpha_composite(sh, SZ((22, 52)))
+    base.alpha_composite(em, SZ((20, 49)))
     img.paste(base.convert("RGB"))
     # Word mark: deep blue with a white rim and a faint reflection.
     wm = "Kestrave"
     f = font(LATIN_BOLD, 33)
     layer = Image.new("RGBA", img.size, (0, 0, 0, 0))
     ld = ImageDraw.Draw(layer)
-    tx, ty = 108, 56
-    ld.text((tx, ty), wm, font=f, fill=(255, 255, 255, 255), stroke_width=2, stroke_fill=(255, 255, 255, 230))
+    tx, ty = S(108), S(56)
+    ld.text((tx, ty), wm, font=f, fill=(255, 255, 255, 255), stroke_width=S(2), stroke_fill=(255, 255, 255, 230))
     textmask = Image.new("L", img.size, 0)
     ImageDraw.Draw(textmask).text((tx, ty), wm, font=f, fill=255)
     bbox = textmask.getbbox()
     gbox = (bbox[0], bbox[1], bbox[2], bbox[3])
-    g = grad_in_box(img, gbox, [(0, (40, 110, 214)), (0.5, (20, 74, 178)), (0.52, (8, 46, 136)), (1, (26, 86, 190))])
+    # The mask's box is in pixels of the scale already.
+    g = Image.new("RGB", img.size, (0, 0, 0))
+    g.paste(vgrad((gbox[2] - gbox[0] + 1, gbox[3] - gbox[1] + 1), [(0, (40, 110, 214)), (0.5, (20, 74, 178)), (0.52, (8, 46, 136)), (1, (26, 86, 190))]), (gbox[0], gbox[1]))
     base = img.convert("RGBA")
     soft = layer.copy()
-    soft.putalpha(layer.getchannel("A").filter(ImageFilter.GaussianBlur(1.0)))
+    soft.putalpha(layer.getchannel("A").filter(ImageFilter.GaussianBlur(1.0 * K)))
     base.alpha_composite(soft)
     base.alpha_composite(layer)
     img.paste(base.convert("RGB"))
@@ -304,8 +371,7 @@ def title_artwork(img):
     # Version tag and subtitle.
     fs = font(CJK_FONT, 13)
     text(img, (110, 100), "ActiveX 控件批量注册工具", fs, TEXT_DARK)
-    d = ImageDraw.Draw(img)
-    d.line((110, 119, 296, 119), fill=(150, 190, 236))
+    fill_box(img, (110, 119, 296, 119), (150, 190, 236))
     text(img, (110, 122), "OCX · DLL   注册 · 卸载", font(CJK_FONT, 11), (70, 112, 180))
 
 
@@ -322,9 +388,8 @@ def main_background():
 
     pane(img, (22, 150, 219, 298), r=7, header=list_header, header_h=19)
     # A recessed well just outside the list so it looks seated in the frame.
-    d = ImageDraw.Draw(img)
-    d.rectangle((30, 174, 210, 287), outline=(150, 180, 222))
-    d.rectangle((31, 175, 209, 286), fill=(255, 255, 255))
+    outline_box(img, (30, 174, 210, 287), (150, 180, 222))
+    fill_box(img, (31, 175, 209, 286), (255, 255, 255))
 
     # Lower frame with the folder and count fields.
     def info_header(im, hb):
@@ -351,9 +416,9 @@ def main_background():
 
 def draw_small_icon(img, x, y, kind):
     """14 x 14 pictograms in front of the field captions."""
-    layer = Image.new("RGBA", (14 * SS, 14 * SS), (0, 0, 0, 0))
+    layer = Image.new("RGBA", (S(14) * SS, S(14) * SS), (0, 0, 0, 0))
     d = ImageDraw.Draw(layer)
-    u = SS
+    u = SS * K
     if kind == "folder":
         d.rounded_rectangle((0.5 * u, 2 * u, 6 * u, 5 * u), radius=u, fill=(196, 140, 30, 255))
         d.rounded_rectangle((0.5 * u, 3.5 * u, 13.5 * u, 12.5 * u), radius=1.2 * u, fill=(196, 140, 30, 255))
@@ -366,9 +431,9 @@ def draw_small_icon(img, x, y, kind):
                                 radius=1.2 * u, fill=(20, 50, 110, 255))
             d.rounded_rectangle(((o + 1.5) * u, (6 - o + 1.5) * u, (o + 7.5) * u, (14 - o - 1.5) * u),
                                 radius=0.8 * u, fill=c + (255,))
-    small = layer.resize((14, 14), Image.LANCZOS)
+    small = layer.resize(SZ((14, 14)), Image.LANCZOS)
     base = img.convert("RGBA")
-    base.alpha_composite(small, (x, y))
+    base.alpha_composite(small, SZ((x, y)))
     img.paste(base.convert("RGB"))
 
 
@@ -379,16 +444,15 @@ def dialog_background():
 
     # The folder choice: label "文件注册到:" at 24,56, list at 24,80 201x26.
     pane(img, (14, 44, 233, 112), r=7)
-    d = ImageDraw.Draw(img)
-    d.rectangle((23, 79, 225, 106), outline=(150, 180, 222))
-    d.rectangle((24, 80, 224, 105), fill=(255, 255, 255))
+    outline_box(img, (23, 79, 225, 106), (150, 180, 222))
+    fill_box(img, (24, 80, 224, 105), (255, 255, 255))
     # The option rows: boxes at x 24 from y 124, labels at x 48; row 4's label
     # is two lines high and ends at 248.
     # Flat inside: the check glyphs are drawn on exactly this colour.
     pane(img, (14, 117, 233, 253), r=7, flat=True)
     # Faint rules between rows help the eye along.
     for y in (146, 170, 194, 218):
-        d.line((46, y, 222, y), fill=(222, 233, 248))
+        fill_box(img, (46, y, 222, y), (222, 233, 248))
     save_bmp(img, "dialog_background.bmp", (W, H))
     return img
 
@@ -414,7 +478,10 @@ def help_page():
     W, H = 248, 305
     img = window_base(W, H, W, H)
     pane(img, (8, 38, 239, 296), r=8)
-    f = font(CJK_FONT, 12)
+    # Laid out in design pixels with the 100 % face, drawn with the scaled
+    # one, so every scale breaks the lines at the same characters.
+    f = design_font(CJK_FONT, 12)
+    fk = font(CJK_FONT, 12)
     d = ImageDraw.Draw(img)
     left, right = 18, 230
     lh = 20
@@ -425,7 +492,7 @@ def help_page():
         fill_rrect(img, (x + 1, y - 1, x + w - 2, y + 13), 2,
                    grad_in_box(img, (x + 1, y - 1, x + w - 2, y + 13),
                                [(0, (255, 255, 255)), (0.5, (234, 243, 255)), (0.51, (214, 230, 252)), (1, (236, 244, 255))]))
-        d.text((x + 4, y), name, font=f, fill=TEXT_BLUE)
+        text(img, (x + 4, y), name, fk, TEXT_BLUE)
         return w
 
     def line(y, parts, indent=0):
@@ -435,7 +502,7 @@ def help_page():
                 x = int(round(x)) + 1
                 x += key_cap(x, y, part[0]) + 1
             else:
-                d.text((x, y), part, font=f, fill=TEXT_DARK)
+                text(img, (x, y), part, fk, TEXT_DARK)
                 x += d.textlength(part, font=f)
         assert x <= right + 1, ("help line too long", parts)
         return y + lh
@@ -446,17 +513,17 @@ def help_page():
         x, row = left, ""
         for ch in s:
             if x + d.textlength(ch, font=f) > right and ch not in "，。；！、":
-                d.text((left, y), row, font=f, fill=TEXT_DARK)
+                text(img, (left, y), row, fk, TEXT_DARK)
                 y, x, row = y + lh, left, ""
             row += ch
             x += d.textlength(ch, font=f)
-        d.text((left, y), row, font=f, fill=TEXT_DARK)
+        text(img, (left, y), row, fk, TEXT_DARK)
         return y + lh
 
     y = 50
     y = wrapped(y, HELP_INTRO)
     for title, lines in HELP_SECTIONS:
-        d.line((left, y, right, y), fill=(200, 218, 244))
+        fill_box(img, (left, y, right, y), (200, 218, 244))
         y += 6
         bullet(img, left + 3, y + 7, (40, 110, 220))
         text(img, (left + 10, y), title, font(CJK_FONT, 13), (10, 50, 150))
@@ -464,7 +531,7 @@ def help_page():
         for parts in lines:
             y = line(y, parts, indent=10)
         y += 2
-    d.line((left, y, right, y), fill=(200, 218, 244))
+    fill_box(img, (left, y, right, y), (200, 218, 244))
     y += 10
     text(img, (right, y), HELP_CLOSING, font(CJK_FONT, 13), (10, 50, 150), anchor="ra")
     assert y + 16 < 294, "help text runs off its frame"
@@ -478,7 +545,7 @@ def plate(size, look):
     6-pixel corners kept, so the rounding stays within those corners and the
     face is a plain vertical gradient that survives any stretch."""
     w, h = size
-    img = Image.new("RGB", size, BODY)
+    img = Image.new("RGB", SZ(size), BODY)
     if look == "hover":
         edge = (20, 104, 222)
         face = [(0, (255, 255, 255)), (0.48, (236, 248, 255)), (0.5, (198, 232, 255)), (1, (226, 248, 255))]
@@ -494,7 +561,7 @@ def plate(size, look):
     full = (0, 0, w - 1, h - 1)
     # Soft shadow under the plate, one row below (normal and hover only).
     if look != "down":
-        sm = rrect_mask(size, (0, 1, w - 1, h - 1), 5)
+        sm = rrect_mask(img.size, (0, 1, w - 1, h - 1), 5)
         fill(img, sm.point(lambda v: v * 70 // 255), (70, 100, 150))
         full = (0, 0, w - 1, h - 2)
     fill_rrect(img, full, 5, edge)
@@ -508,12 +575,10 @@ def plate(size, look):
         fill_rrect(img, inner, 4, grad_in_box(img, inner, face))
     if look == "down":
         # Pressed: an inner shadow along the top edge.
-        d = ImageDraw.Draw(img)
-        d.line((x0 + 4, y0 + 1, x1 - 4, y0 + 1), fill=(150, 178, 220))
+        fill_box(img, (x0 + 4, y0 + 1, x1 - 4, y0 + 1), (150, 178, 220))
     else:
         # A crisp highlight just inside the top edge.
-        d = ImageDraw.Draw(img)
-        d.line((x0 + 4, y0 + 1, x1 - 4, y0 + 1), fill=(255, 255, 255))
+        fill_box(img, (x0 + 4, y0 + 1, x1 - 4, y0 + 1), (255, 255, 255))
     return img
 
 
@@ -521,10 +586,9 @@ def close_plate(look):
     """The close button, 27 x 25, drawn where it sits on the title strip
     (rows 3..27), so its corners melt into the strip."""
     w, h = 27, 25
-    img = Image.new("RGB", (w, h))
-    d = ImageDraw.Draw(img)
+    img = Image.new("RGB", SZ((w, h)))
     for y in range(h):
-        d.line((0, y, w, y), fill=strip_colour(y + 3))
+        fill_box(img, (0, y, w, y), strip_colour(y + 3))
     box = (1, 1, w - 2, h - 2)
     if look == "hover":
         edge, face = (150, 40, 40), [(0, (255, 250, 250)), (0.48, (255, 232, 232)), (0.5, (250, 210, 210)), (1, (255, 230, 230))]
@@ -540,12 +604,13 @@ def close_plate(look):
     fill_rrect(img, inner, 4, grad_in_box(img, inner, face))
     # The cross: drawn large and scaled down for smooth diagonals.  It lies
     # wholly in the middle, which the program squeezes from 15 to 13 columns.
-    layer = Image.new("RGBA", (w * SS, h * SS), (0, 0, 0, 0))
+    layer = Image.new("RGBA", (img.size[0] * SS, img.size[1] * SS), (0, 0, 0, 0))
     ld = ImageDraw.Draw(layer)
-    cx, cy, a = 13.5 * SS, 12.5 * SS, 4.6 * SS
+    u = SS * K
+    cx, cy, a = 13.5 * u, 12.5 * u, 4.6 * u
     for (p, q) in (((cx - a, cy - a), (cx + a, cy + a)), ((cx - a, cy + a), (cx + a, cy - a))):
-        ld.line((p, q), fill=cross + (255,), width=int(2.6 * SS))
-    layer = layer.resize((w, h), Image.LANCZOS)
+        ld.line((p, q), fill=cross + (255,), width=int(2.6 * u))
+    layer = layer.resize(img.size, Image.LANCZOS)
     base = img.convert("RGBA")
     base.alpha_composite(layer)
     return base.convert("RGB")
@@ -554,18 +619,19 @@ def close_plate(look):
 def check_glyph(ticked):
     """18 x 19 check box on the pane colour where the rows sit."""
     w, h = 18, 19
-    img = Image.new("RGB", (w, h), PANE)
+    img = Image.new("RGB", SZ((w, h)), PANE)
     box = (2, 3, 15, 16)
     fill_rrect(img, box, 3, (72, 122, 196))
     inner = (3, 4, 14, 15)
     fill_rrect(img, inner, 2, grad_in_box(img, inner, [(0, (220, 232, 248)), (0.4, (250, 252, 255)), (1, (255, 255, 255))]))
     if ticked:
-        layer = Image.new("RGBA", (w * SS, h * SS), (0, 0, 0, 0))
+        layer = Image.new("RGBA", (img.size[0] * SS, img.size[1] * SS), (0, 0, 0, 0))
         ld = ImageDraw.Draw(layer)
-        pts = [(4.6 * SS, 9.6 * SS), (7.8 * SS, 13.0 * SS), (15.6 * SS, 3.2 * SS)]
-        ld.line(pts, fill=(255, 255, 255, 255), width=int(4.2 * SS), joint="curve")
-        ld.line(pts, fill=(24, 150, 48, 255), width=int(2.6 * SS), joint="curve")
-        layer = layer.resize((w, h), Image.LANCZOS)
+        u = SS * K
+        pts = [(4.6 * u, 9.6 * u), (7.8 * u, 13.0 * u), (15.6 * u, 3.2 * u)]
+        ld.line(pts, fill=(255, 255, 255, 255), width=int(4.2 * u), joint="curve")
+        ld.line(pts, fill=(24, 150, 48, 255), width=int(2.6 * u), joint="curve")
+        layer = layer.resize(img.size, Image.LANCZOS)
         base = img.convert("RGBA")
         base.alpha_composite(layer)
         img = base.convert("RGB")
@@ -672,7 +738,7 @@ def write_icon(path, sizes):
 
 
 # ---------------------------------------------------------------- main
-def main():
+def draw_scale():
     main_background()
     dialog_background()
     help_page()
@@ -684,7 +750,18 @@ def main():
     save_bmp(close_plate("down"), "close_down.bmp", (27, 25))
     save_bmp(check_glyph(False), "check_empty.bmp", (18, 19))
     save_bmp(check_glyph(True), "check_ticked.bmp", (18, 19))
-    write_icon(os.path.join(HERE, "kestrave.ico"), (48, 32, 24, 16))
+
+
+def main():
+    global K, OUT, SUFFIX
+    draw_scale()
+    # The icon carries every size the system asks for up to 200 %: 16, 20,
+    # 24 and 32 for the small one, 32, 40, 48 and 64 for the large one.
+    write_icon(os.path.join(HERE, "kestrave.ico"), (64, 48, 40, 32, 24, 20, 16))
+    for suffix, scale in SCALES:
+        K, OUT, SUFFIX = scale, os.path.join(HERE, suffix), "_" + suffix
+        os.makedirs(OUT, exist_ok=True)
+        draw_scale()
 
 
 if __name__ == "__main__":

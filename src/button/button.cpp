@@ -319,6 +319,26 @@ void Button::WriteProperties(PropertyBag& bag) const {
               static_cast<long>(kButtonFaceColor));
 }
 
+void Button::SetDpi(int dpi) {
+    bool changed = dpi_ != dpi;
+    dpi_ = dpi;
+    for (PictureRef* picture : {&normalPicture_, &mouseOnPicture_, &downPicture_}) {
+        if (!*picture)
+            continue;
+        PictureRef scaled = (*picture)->AtDpi(dpi);
+        changed = changed || scaled != *picture;
+        *picture = std::move(scaled);
+    }
+    if (surface_.font) {
+        FontRef scaled = surface_.font->AtDpi(dpi);
+        changed = changed || scaled != surface_.font;
+        surface_.font = std::move(scaled);
+    }
+    // Nothing to repaint for a button that already looked right (the usual start at 100 %).
+    if (changed)
+        Redraw();
+}
+
 void Button::SetPicture(PictureRef picture) {
     normalPicture_ = std::move(picture);
     PropertyChanged(kKeyPicture);
@@ -408,7 +428,8 @@ void Button::Paint(Look look) {
 
 void Button::DrawFocusMark() {
     RECT inside{0, 0, surface_.Width(), surface_.Height()};
-    InflateRect(&inside, -kFocusMarkInset, -kFocusMarkInset);
+    const int inset = ScaleToDpi(kFocusMarkInset, dpi_);
+    InflateRect(&inside, -inset, -inset);
     DrawFocusRect(surface_.Dc(), &inside);
 }
 

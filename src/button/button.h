@@ -104,6 +104,12 @@ class Button : private BoundWindow<Button> {
     // only a picture has nothing else to be known by. Not a saved property; no repaint.
     void SetAccessibleName(std::wstring name) { accessibleName_ = std::move(name); }
 
+    // The DPI the button is shown at, which its host follows: the pictures are taken as drawn
+    // for it, the caption's font at its size for it, and the button repaints. Neither a saved
+    // property nor a change the host is told of.
+    void SetDpi(int dpi);
+    int Dpi() const { return dpi_; }
+
     // Presses the button by program: the down look for two ticks of the push timer, and Click
     // at once (delayClick false, 0) or when the press ends (true, any other value).
     void Push(const short& delayClick);
@@ -168,6 +174,7 @@ class Button : private BoundWindow<Button> {
     PictureRef normalPicture_;
     short pushDelayClick_ = 0;
 
+    int dpi_ = 96;
     bool pollTimerOn_ = false;
     bool pushTimerOn_ = false;
     bool focused_ = false;

@@ -81,8 +81,9 @@ void PaintNineSlices(ButtonSurface& surface, const Picture& picture) {
         return;
     SelectedObject selected(source.get(), picture.Bitmap());
     SetStretchBltMode(dc, COLORONCOLOR);
-    const auto copies = NineSliceCopies(surface.Width(), surface.Height(), picture.HimetricWidth(),
-                                        picture.HimetricHeight());
+    const auto copies = NineSliceCopiesInPixels(surface.Width(), surface.Height(), picture.Width(),
+                                                picture.Height(),
+                                                ScaleToDpi(kSliceBorderPixels, picture.Dpi()));
     for (const SliceCopy& copy : copies) {
         const PixelRect& to = copy.destination;
         const PixelRect& from = copy.source;
@@ -183,6 +184,27 @@ std::array<SliceCopy, 9> NineSliceCopies(int surfaceWidth, int surfaceHeight,
         {rect(0, sh - by, bx, by), rect(0, ph - by, bx, by)},
         {rect(bx, sh - by, sw - 2 * bx, by), rect(bx, ph - by, pw - 2 * bx, by)},
         {rect(sw - bx, sh - by, bx, by), rect(pw - bx, ph - by, bx, by)},
+    }};
+}
+
+std::array<SliceCopy, 9> NineSliceCopiesInPixels(int surfaceWidth, int surfaceHeight,
+                                                 int pictureWidth, int pictureHeight,
+                                                 int cornerPixels) {
+    const int c = cornerPixels;
+    const int sw = surfaceWidth;
+    const int sh = surfaceHeight;
+    const int pw = pictureWidth;
+    const int ph = pictureHeight;
+    return {{
+        {{0, 0, c, c}, {0, 0, c, c}},
+        {{c, 0, sw - 2 * c, c}, {c, 0, pw - 2 * c, c}},
+        {{sw - c, 0, c, c}, {pw - c, 0, c, c}},
+        {{0, c, c, sh - 2 * c}, {0, c, c, ph - 2 * c}},
+        {{c, c, sw - 2 * c, sh - 2 * c}, {c, c, pw - 2 * c, ph - 2 * c}},
+        {{sw - c, c, c, sh - 2 * c}, {pw - c, c, c, ph - 2 * c}},
+        {{0, sh - c, c, c}, {0, ph - c, c, c}},
+        {{c, sh - c, sw - 2 * c, c}, {c, ph - c, pw - 2 * c, c}},
+        {{sw - c, sh - c, c, c}, {pw - c, ph - c, c, c}},
     }};
 }
 

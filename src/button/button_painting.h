@@ -24,7 +24,8 @@ inline constexpr ColorValue kButtonFaceColor = 0x8000000F;
 inline constexpr UINT kCaptionFormat = DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_SINGLELINE;
 static_assert(kCaptionFormat == 0x35);
 
-// Corner size of the nine-slice painting, in device pixels.
+// Corner size of the nine-slice painting, in pixels of a picture drawn for 96 DPI; a picture
+// drawn for another DPI has corners as much larger.
 inline constexpr int kSliceBorderPixels = 6;
 
 // The RGB colour of `color` (system colours through the system's table), or -1 when the system
@@ -54,6 +55,11 @@ struct SliceCopy {
 // bottom-left, bottom, bottom-right. Sizes are worked out in twips and then turned into pixels.
 std::array<SliceCopy, 9> NineSliceCopies(int surfaceWidth, int surfaceHeight,
                                          int pictureHimetricWidth, int pictureHimetricHeight);
+// The same in pixels throughout, with corners of `cornerPixels`: what a picture drawn for
+// another scale than the screen's needs (its corners are as many pixels larger).
+std::array<SliceCopy, 9> NineSliceCopiesInPixels(int surfaceWidth, int surfaceHeight,
+                                                 int pictureWidth, int pictureHeight,
+                                                 int cornerPixels);
 
 // Which border colour goes on the left column and top row of the flat face.
 enum class FaceRelief { Raised, Sunken };

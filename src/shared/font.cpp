@@ -6,10 +6,10 @@
 
 namespace kestrave {
 
-Font::Font(FontDescription description) : description_(std::move(description)) {
+Font::Font(FontDescription description, int dpi)
+    : description_(std::move(description)), dpi_(dpi > 0 ? dpi : ScreenDpiY()) {
     LOGFONTW logFont{};
-    logFont.lfHeight =
-        -static_cast<LONG>(std::lround(description_.points * ScreenDpiY() / 72.0));
+    logFont.lfHeight = -static_cast<LONG>(std::lround(description_.points * dpi_ / 72.0));
     logFont.lfWeight = description_.weight;
     logFont.lfItalic = description_.italic;
     logFont.lfUnderline = description_.underline;
@@ -18,6 +18,12 @@ Font::Font(FontDescription description) : description_(std::move(description)) {
     logFont.lfQuality = DEFAULT_QUALITY;
     lstrcpynW(logFont.lfFaceName, description_.face.c_str(), LF_FACESIZE);
     handle_.reset(CreateFontIndirectW(&logFont));
+}
+
+FontRef Font::AtDpi(int dpi) const {
+    if (dpi == dpi_)
+        return shared_from_this();
+    return MakeFont(description_, dpi);
 }
 
 }  // namespace kestrave

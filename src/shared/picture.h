@@ -1,20 +1,29 @@
-// A bitmap shared by reference between the controls that show it.
+// A bitmap shared by reference between the controls that show it, drawn for one DPI.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "handles.h"
 
 namespace kestrave {
 
-class Picture {
+class Picture : public std::enable_shared_from_this<Picture> {
   public:
     // The bitmap resource `name` of `module`, packed (see packed_bitmap.h) or a plain BITMAP,
-    // or null when it cannot be loaded.
+    // or null when it cannot be loaded. It is the 100 % picture.
     static std::shared_ptr<const Picture> FromResource(HINSTANCE module, const std::wstring& name);
+    // The resource `name` as drawn for `dpi`: the 100 % picture up to 96 DPI; above it the
+    // program carries each picture drawn again at 150 % (resource `name`_150) and 200 %
+    // (`name`_200). The one drawn for the DPI is taken as it is, a DPI in between gets the next
+    // larger one reduced, and one beyond 200 % the 200 % one enlarged. Without a drawn set
+    // the 100 % picture is resized instead. Null when there is no such picture.
+    static std::shared_ptr<const Picture> FromResource(HINSTANCE module, const std::wstring& name,
+                                                       int dpi);
     // Takes ownership of `bitmap`; `name` is how saved properties refer to the picture.
     static std::shared_ptr<const Picture> FromBitmap(BitmapHandle bitmap, std::wstring name = {});
 
@@ -22,22 +31,39 @@ class Picture {
     const std::wstring& Name() const { return name_; }
     int Width() const { return width_; }    // pixels
     int Height() const { return height_; }  // pixels
+    // The DPI the picture was drawn for.
+    int Dpi() const { return dpi_; }
     // Size in HIMETRIC (1/100 mm) at the screen's resolution, whole numbers.
     int HimetricWidth() const;
     int HimetricHeight() const;
 
+    // The same picture for `dpi`: this one when it is already drawn for it or is no resource.
+    std::shared_ptr<const Picture> AtDpi(int dpi) const;
+    // This picture resampled to the given size, each new pixel the average of the area of this
+    // one it covers; null when the pixels cannot be read.
+    std::shared_ptr<const Picture> Resampled(int width, int height, int dpi) const;
+
     // Copies the whole picture unscaled to (x, y) of `dc`.
     void Draw(HDC dc, int x, int y) const;
 
-    Picture(BitmapHandle bitmap, std::wstring name);
+    Picture(BitmapHandle bitmap, std::wstring name, int dpi = 96, HINSTANCE module = nullptr);
 
   private:
     BitmapHandle bitmap_;
     std::wstring name_;
     int width_ = 0;
     int height_ = 0;
+    int dpi_ = 96;
+    HINSTANCE module_ = nullptr;  // the resource's module, if it is one
 };
 
 using PictureRef = std::shared_ptr<const Picture>;
+
+// Area-averaging resampling of 0x00RRGGBB pixels in rows from the top: every target pixel is
+// the average of the source area it covers, weighted by how much of each source pixel lies in
+// it. Shrinking keeps thin lines as blended lines rather than dropping them; the same size is
+// an exact copy.
+std::vector<std::uint32_t> ResamplePixels(const std::vector<std::uint32_t>& source, int width,
+                                          int height, int newWidth, int newHeight);
 
 }  // namespace kestrave

@@ -92,7 +92,7 @@ int MainWindow::ShowMessage(const std::wstring& text, int style, const std::wstr
 
 void MainWindow::CreateControls() {
     SetBackColor(RGB(255, 255, 255));
-    SetBackground(Picture::FromResource(ProgramInstance(), L"MAIN_BACKGROUND"));
+    SetBackground(LoadPicture(L"MAIN_BACKGROUND"));
 
     // Front to back; the list and the buttons are windows of their own and so lie above the
     // labels and images, which the window draws itself.

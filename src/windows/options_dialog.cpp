@@ -71,7 +71,7 @@ Label& OptionsDialog::CaptionLabel() {
 }
 
 void OptionsDialog::CreateControls() {
-    SetBackground(Picture::FromResource(ProgramInstance(), L"DIALOG_BACKGROUND"));
+    SetBackground(LoadPicture(L"DIALOG_BACKGROUND"));
     auto rowLabel = [&](int row, const TwipsRect& place) {
         Label& label = AddLabel(L"myCheck", row, place);
         label.SetCaption(kRowTexts[row]);
@@ -100,9 +100,9 @@ void OptionsDialog::CreateControls() {
     rowLabel(1, {720, 2280, 1815, 255});
     rowLabel(0, {720, 1920, 1815, 255});
     myCheck2_ = &AddImage(L"myCheck2", -1, {480, 480, 270, 285});
-    myCheck2_->SetPicture(Picture::FromResource(ProgramInstance(), L"CHECK_TICKED"));
+    myCheck2_->SetPicture(LoadPicture(L"CHECK_TICKED"));
     myCheck1_ = &AddImage(L"myCheck1", -1, {120, 480, 270, 285});
-    myCheck1_->SetPicture(Picture::FromResource(ProgramInstance(), L"CHECK_EMPTY"));
+    myCheck1_->SetPicture(LoadPicture(L"CHECK_EMPTY"));
     to_ = &AddLabel(L"to", -1, {360, 840, 1095, 255});
     to_->SetCaption(L"文件注册到:");
     to_->SetForeColor(kRowColor);
@@ -111,7 +111,7 @@ void OptionsDialog::CreateControls() {
     myCaption_->SetFont(MakeFont(FontDescription{.points = 10.5}));
     myCaption_->SetAlignment(Alignment::Center);
     imgHelp_ = &AddImage(L"imgHelp", -1, {0, 0, 3720, 4575});
-    imgHelp_->SetPicture(Picture::FromResource(ProgramInstance(), L"HELP_PAGE"));
+    imgHelp_->SetPicture(LoadPicture(L"HELP_PAGE"));
 
     // As designed: row 0 empty, rows 1 to 4 ticked.
     for (int row = 0; row < kOptionFlagCount; ++row) {

@@ -48,6 +48,17 @@ void WindowlessControl::Describe(const std::wstring& text) {
         SetWindowTextW(description_, text.c_str());
 }
 
+void WindowlessControl::SetBounds(const RECT& bounds) {
+    Invalidate();
+    bounds_ = bounds;
+    if (description_) {
+        SetWindowPos(description_, nullptr, bounds.left, bounds.top, bounds.right - bounds.left,
+                     bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    Invalidate();
+    owner_.UpdateToolTip(*this);
+}
+
 void WindowlessControl::SetVisible(bool visible) {
     if (visible_ == visible)
         return;
@@ -81,6 +92,11 @@ void Label::SetForeColor(COLORREF color) {
 void Label::SetFont(FontRef font) {
     font_ = std::move(font);
     Invalidate();
+}
+
+void Label::ApplyDpi(int dpi) {
+    if (font_)
+        SetFont(font_->AtDpi(dpi));
 }
 
 void Label::SetAlignment(Alignment alignment) {
@@ -159,6 +175,11 @@ void Image::SetPicture(PictureRef picture) {
     picture_ = std::move(picture);
     Describe(picture_ ? picture_->Name() : std::wstring());
     Invalidate();
+}
+
+void Image::ApplyDpi(int dpi) {
+    if (picture_)
+        SetPicture(picture_->AtDpi(dpi));
 }
 
 void Image::Paint(HDC dc) const {

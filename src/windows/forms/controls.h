@@ -37,6 +37,11 @@ class WindowlessControl {
     // Pixels in the form's client area.
     const RECT& Bounds() const { return bounds_; }
 
+    // Moves the control (and the window tools read it through); the form repaints.
+    void SetBounds(const RECT& bounds);
+    // The window's DPI changed: fonts and pictures are taken again for it.
+    virtual void ApplyDpi(int /*dpi*/) {}
+
     bool Visible() const { return visible_; }
     void SetVisible(bool visible);
     const std::wstring& ToolTipText() const { return toolTipText_; }
@@ -77,6 +82,8 @@ class Label : public WindowlessControl {
     void SetForeColor(COLORREF color);
     void SetFont(FontRef font);
     void SetAlignment(Alignment alignment);
+    const FontRef& Font() const { return font_; }
+    void ApplyDpi(int dpi) override;
 
     void Paint(HDC dc) const override;
     long AccessibleRole() const override;
@@ -96,6 +103,7 @@ class Image : public WindowlessControl {
 
     const PictureRef& Picture() const { return picture_; }
     void SetPicture(PictureRef picture);
+    void ApplyDpi(int dpi) override;
 
     void Paint(HDC dc) const override;
     long AccessibleRole() const override;

@@ -5,6 +5,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -40,12 +41,30 @@ TTTOOLINFOW ToolInfo(HWND window, UINT_PTR id) {
     return info;
 }
 
+// A design place scaled for a larger screen scale may reach past the screen's edge: the window
+// is moved onto its monitor's work area so that it starts whole. Places that fit stay.
+RECT KeptOnScreen(RECT place) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromRect(&place, MONITOR_DEFAULTTONEAREST), &monitor))
+        return place;
+    const RECT& work = monitor.rcWork;
+    const int dx = std::max(work.left - place.left, std::min(0L, work.right - place.right));
+    const int dy = std::max(work.top - place.top, std::min(0L, work.bottom - place.bottom));
+    OffsetRect(&place, dx, dy);
+    return place;
+}
+
 }  // namespace
 
-RECT PixelsFromTwips(const TwipsRect& rect) {
-    const int left = TwipsToPixelsX(rect.left);
-    const int top = TwipsToPixelsY(rect.top);
-    return RECT{left, top, left + TwipsToPixelsX(rect.width), top + TwipsToPixelsY(rect.height)};
+RECT DesignPixels(const TwipsRect& rect) {
+    constexpr double kTwipsPerDesignPixel = 1440.0 / kDesignDpi;
+    auto pixels = [](double twips) {
+        return static_cast<int>(std::lround(twips / kTwipsPerDesignPixel));
+    };
+    const int left = pixels(rect.left);
+    const int top = pixels(rect.top);
+    return RECT{left, top, left + pixels(rect.width), top + pixels(rect.height)};
 }
 
 Form::Form(std::wstring title, TwipsRect designPlace)
@@ -62,7 +81,9 @@ void Form::Load() {
     creating_ = true;
     RegisterWindowClass(kFormClass, &Form::WindowProc, 0,
                         LoadIconW(ProgramInstance(), MAKEINTRESOURCEW(1)));
-    const RECT place = PixelsFromTwips(designPlace_);
+    // The screen's DPI until the window can be asked for its own.
+    dpi_ = ScreenDpiY();
+    const RECT place = KeptOnScreen(ScaleToDpi(DesignPixels(designPlace_), dpi_));
     HWND created =
         CreateWindowExW(ExtendedStyle(), kFormClass, title_.c_str(), WS_POPUP | WS_CLIPCHILDREN,
                         place.left, place.top, place.right - place.left, place.bottom - place.top,
@@ -72,7 +93,18 @@ void Form::Load() {
         creating_ = false;
         throw std::runtime_error("cannot create a window: " + Utf8FromWide(SystemErrorText(error)));
     }
+    if (const int own = WindowDpi(created); own != dpi_) {
+        dpi_ = own;
+        const RECT scaled = KeptOnScreen(ScaleToDpi(DesignPixels(designPlace_), dpi_));
+        SetWindowPos(created, nullptr, scaled.left, scaled.top, scaled.right - scaled.left,
+                     scaled.bottom - scaled.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    font_ = font_->AtDpi(dpi_);
     CreateControls();
+    // Fonts the window made for itself are made for the screen; the controls take theirs again
+    // for the window's DPI where that differs.
+    for (const auto& control : controls_)
+        control->ApplyDpi(dpi_);
     creating_ = false;
     OnLoad();
 }
@@ -101,38 +133,48 @@ bool Form::IsVisible() const {
     return window_ && IsWindowVisible(window_);
 }
 
+int Form::TwipsToPixels(double twips) const {
+    return static_cast<int>(std::lround(twips * dpi_ / 1440.0));
+}
+
+double Form::PixelsToTwips(int pixels) const {
+    return pixels * 1440.0 / dpi_;
+}
+
 double Form::Left() {
     RECT rect{};
     GetWindowRect(hWnd(), &rect);
-    return PixelsToTwipsX(rect.left);
+    return PixelsToTwips(rect.left);
 }
 
 double Form::Top() {
     RECT rect{};
     GetWindowRect(hWnd(), &rect);
-    return PixelsToTwipsY(rect.top);
+    return PixelsToTwips(rect.top);
 }
 
 double Form::Width() {
     RECT rect{};
     GetWindowRect(hWnd(), &rect);
-    return PixelsToTwipsX(rect.right - rect.left);
+    return PixelsToTwips(rect.right - rect.left);
 }
 
 double Form::Height() {
     RECT rect{};
     GetWindowRect(hWnd(), &rect);
-    return PixelsToTwipsY(rect.bottom - rect.top);
+    return PixelsToTwips(rect.bottom - rect.top);
 }
 
 void Form::Move(double left, double top) {
-    SetWindowPos(hWnd(), nullptr, TwipsToPixelsX(left), TwipsToPixelsY(top), 0, 0,
+    SetWindowPos(hWnd(), nullptr, TwipsToPixels(left), TwipsToPixels(top), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form::Resize(double width, double height) {
-    SetWindowPos(hWnd(), nullptr, 0, 0, TwipsToPixelsX(width), TwipsToPixelsY(height),
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // A size is a design size, scaled by the same rule as every control.
+    const RECT design = DesignPixels(TwipsRect{0, 0, width, height});
+    SetWindowPos(hWnd(), nullptr, 0, 0, ScaleToDpi(design.right, Dpi()),
+                 ScaleToDpi(design.bottom, Dpi()), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form::SetMousePointer(int pointer) {
@@ -204,36 +246,82 @@ void Form::SetWindowToolTip(HWND child, const std::wstring& text) {
 }
 
 Label& Form::AddLabel(const std::wstring& name, int index, const TwipsRect& place) {
-    auto label = std::make_unique<Label>(*this, name, index, PixelsFromTwips(place));
+    const RECT design = DesignPixels(place);
+    auto label = std::make_unique<Label>(*this, name, index, ScaleToDpi(design, dpi_));
     label->SetFont(font_);
     Label& added = *label;
     controls_.push_back(std::move(label));
+    controlDesigns_.push_back(design);
     return added;
 }
 
 Image& Form::AddImage(const std::wstring& name, int index, const TwipsRect& place) {
-    auto image = std::make_unique<Image>(*this, name, index, PixelsFromTwips(place));
+    const RECT design = DesignPixels(place);
+    auto image = std::make_unique<Image>(*this, name, index, ScaleToDpi(design, dpi_));
     Image& added = *image;
     controls_.push_back(std::move(image));
+    controlDesigns_.push_back(design);
     return added;
 }
 
 ListBox& Form::AddListBox(const TwipsRect& place) {
     const int id = 100 + static_cast<int>(lists_.size());
-    lists_.push_back(std::make_unique<ListBox>(window_, id, PixelsFromTwips(place), font_));
+    const RECT design = DesignPixels(place);
+    lists_.push_back(std::make_unique<ListBox>(window_, id, ScaleToDpi(design, dpi_), font_));
+    listDesigns_.push_back(design);
     return *lists_.back();
 }
 
 Button& Form::AddButton(const std::wstring& name, const TwipsRect& place, const PropertyBag& saved,
                         std::function<void()> onClick) {
-    const RECT pixels = PixelsFromTwips(place);
+    const RECT design = DesignPixels(place);
+    const RECT pixels = ScaleToDpi(design, dpi_);
     auto button = Button::Create(window_, name, pixels.left, pixels.top, pixels.right - pixels.left,
                                  pixels.bottom - pixels.top, *this);
     button->InitProperties();
     button->ReadProperties(saved);
+    button->SetDpi(dpi_);
     // Buttons lie above the list boxes and other children created after them.
-    buttons_.push_back({std::move(button), std::move(onClick)});
+    buttons_.push_back({std::move(button), std::move(onClick), design});
     return *buttons_.back().button;
+}
+
+PictureRef Form::LoadPicture(const std::wstring& name) const {
+    return Picture::FromResource(ProgramInstance(), name, dpi_);
+}
+
+void Form::ApplyDpi(int dpi) {
+    dpi_ = dpi;
+    font_ = font_->AtDpi(dpi);
+    if (background_)
+        background_ = background_->AtDpi(dpi);
+    for (size_t i = 0; i < controls_.size(); ++i) {
+        controls_[i]->SetBounds(ScaleToDpi(controlDesigns_[i], dpi));
+        controls_[i]->ApplyDpi(dpi);
+    }
+    for (size_t i = 0; i < lists_.size(); ++i) {
+        lists_[i]->SetFont(lists_[i]->Font() ? lists_[i]->Font()->AtDpi(dpi) : font_);
+        lists_[i]->SetBounds(ScaleToDpi(listDesigns_[i], dpi));
+    }
+    for (const HostedButton& hosted : buttons_) {
+        // The button's window is its hit area: moved and sized with its look.
+        hosted.button->SetDpi(dpi);
+        const RECT place = ScaleToDpi(hosted.design, dpi);
+        SetWindowPos(hosted.button->Handle(), nullptr, place.left, place.top,
+                     place.right - place.left, place.bottom - place.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    InvalidateRect(window_, nullptr, FALSE);
+}
+
+LRESULT Form::onDpiChanged(WPARAM dpis, LPARAM suggested) {
+    // The system suggests the place that keeps the window where it was on the new screen, at
+    // the new scale.
+    const RECT place = *reinterpret_cast<const RECT*>(suggested);
+    ApplyDpi(LOWORD(dpis));
+    SetWindowPos(window_, nullptr, place.left, place.top, place.right - place.left,
+                 place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
 }
 
 void Form::ButtonClick(Button& button) {
@@ -313,6 +401,8 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return onFocusChanged(false);
         case WM_DROPFILES:
             return onDropFiles(wParam);
+        case WM_DPICHANGED:
+            return onDpiChanged(wParam, lParam);
         case WM_CLOSE:
             return onClose();
         case WM_DESTROY:

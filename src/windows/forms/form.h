@@ -24,7 +24,8 @@
 
 namespace kestrave {
 
-RECT PixelsFromTwips(const TwipsRect& rect);
+// A place in twips as pixels of the 96-DPI design; ScaleToDpi takes it to a window's DPI.
+RECT DesignPixels(const TwipsRect& rect);
 
 class Form : public ButtonHost, private BoundWindow<Form> {
   public:
@@ -39,7 +40,10 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     void Hide();
     bool IsVisible() const;
 
-    // Outer geometry in twips.
+    // The DPI the window is laid out for: its own, as the system last told it.
+    int Dpi() const { return dpi_; }
+
+    // Outer geometry in twips (of the window's DPI).
     double Left();
     double Top();
     double Width();
@@ -117,6 +121,8 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     // Tooltip for a child window (buttons, lists).
     void SetWindowToolTip(HWND child, const std::wstring& text);
 
+    // One of the program's pictures as drawn for the window's DPI.
+    PictureRef LoadPicture(const std::wstring& name) const;
     void SetBackground(PictureRef picture);
     void SetBackColor(COLORREF color);
     const FontRef& Font() const { return font_; }
@@ -145,6 +151,7 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     LRESULT onClose();
     LRESULT onFocusChanged(bool focused);
     LRESULT onDropFiles(WPARAM drop);
+    LRESULT onDpiChanged(WPARAM dpis, LPARAM suggested);
     LRESULT onDestroy();
 
     WindowlessControl* HitTest(POINT point) const;
@@ -152,6 +159,11 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     // Makes the tooltip window and gives it every tooltip set so far.
     void StartToolTips();
     void PaintSurface(HDC dc, const RECT& area) const;
+    // Lays the window's contents out for `dpi`: every control's place from its design place,
+    // fonts and pictures taken again for it. The window's own size is the caller's.
+    void ApplyDpi(int dpi);
+    int TwipsToPixels(double twips) const;
+    double PixelsToTwips(int pixels) const;
 
     struct FocusStop {
         RECT place;  // client pixels
@@ -166,15 +178,19 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     std::wstring title_;
     TwipsRect designPlace_;
     bool creating_ = false;
+    int dpi_ = 96;
     PictureRef background_;
     COLORREF backColor_ = GetSysColor(COLOR_BTNFACE);
     FontRef font_;
     int mousePointer_ = kPointerDefault;
     std::vector<std::unique_ptr<WindowlessControl>> controls_;  // front first
+    std::vector<RECT> controlDesigns_;  // each control's design place, in the same order
     std::vector<std::unique_ptr<ListBox>> lists_;
+    std::vector<RECT> listDesigns_;
     struct HostedButton {
         std::unique_ptr<Button> button;
         std::function<void()> onClick;
+        RECT design;
     };
     std::vector<HostedButton> buttons_;
     WindowlessControl* pressed_ = nullptr;

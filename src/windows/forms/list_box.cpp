@@ -1,6 +1,7 @@
 #include "list_box.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "system_error.h"
 #include "text.h"
@@ -75,6 +76,19 @@ void ListBox::SetBackColor(COLORREF color) {
     backColor_ = color;
     backBrush_.reset(CreateSolidBrush(color));
     InvalidateRect(window_, nullptr, TRUE);
+}
+
+void ListBox::SetBounds(const RECT& bounds) {
+    SetWindowPos(window_, nullptr, bounds.left, bounds.top, bounds.right - bounds.left,
+                 bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void ListBox::SetFont(FontRef font) {
+    // The list measures its rows by the font it is given, so the old one must stay alive until
+    // the new one is in place.
+    FontRef old = std::exchange(font_, std::move(font));
+    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_ ? font_->Handle() : nullptr),
+                 TRUE);
 }
 
 bool ListBox::Visible() const {

@@ -33,6 +33,10 @@ class ListBox {
     void SetForeColor(COLORREF color);
     COLORREF BackColor() const { return backColor_; }
     void SetBackColor(COLORREF color);
+    // Moves the list to `bounds` (pixels of the parent's client area).
+    void SetBounds(const RECT& bounds);
+    const FontRef& Font() const { return font_; }
+    void SetFont(FontRef font);
     bool Visible() const;
     void SetVisible(bool visible);
 
