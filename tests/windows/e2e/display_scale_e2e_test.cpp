@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "picture.h"
@@ -237,10 +238,20 @@ void SendDpiChange(const ProgramDriver& program, HWND window, int dpi, const REC
     HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE,
                                  program.ProcessId());
     ASSERT_NE(process, nullptr);
-    void* local = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    ASSERT_NE(local, nullptr);
-    void* remote = VirtualAllocEx(process, local, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    ASSERT_EQ(remote, local) << "the same address is not free in the program";
+    // The program's memory is laid out apart from ours: take the first of a few addresses, far
+    // from either's own allocations, that both have free.
+    void* local = nullptr;
+    void* remote = nullptr;
+    for (std::uintptr_t base = 0x30000000; base < 0x70000000 && !remote; base += 0x01000000) {
+        local = VirtualAlloc(reinterpret_cast<void*>(base), 4096, MEM_COMMIT | MEM_RESERVE,
+                             PAGE_READWRITE);
+        if (!local)
+            continue;
+        remote = VirtualAllocEx(process, local, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (!remote)
+            VirtualFree(std::exchange(local, nullptr), 0, MEM_RELEASE);
+    }
+    ASSERT_NE(remote, nullptr) << "no address free in both processes";
     *static_cast<RECT*>(local) = suggested;
     WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr);
     DWORD_PTR result = 0;
