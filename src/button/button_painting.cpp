@@ -81,9 +81,9 @@ void PaintNineSlices(ButtonSurface& surface, const Picture& picture) {
         return;
     SelectedObject selected(source.get(), picture.Bitmap());
     SetStretchBltMode(dc, COLORONCOLOR);
-    const auto copies = NineSliceCopiesInPixels(surface.Width(), surface.Height(), picture.Width(),
-                                                picture.Height(),
-                                                ScaleToDpi(kSliceBorderPixels, picture.Dpi()));
+    const auto copies =
+        NineSliceCopiesInPixels(surface.Width(), surface.Height(), picture.Width(),
+                                picture.Height(), ScaleToDpi(kSliceBorderPixels, picture.Dpi()));
     for (const SliceCopy& copy : copies) {
         const PixelRect& to = copy.destination;
         const PixelRect& from = copy.source;

@@ -1,5 +1,7 @@
 #include "packed_bitmap.h"
 
+#include "inflate.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +83,101 @@ BitmapHandle UnpackBitmap(const void* packed, DWORD size) {
         return {};
     std::memcpy(pixels, dib.data() + pixelsAt, static_cast<std::size_t>(pixelBytes));
     return bitmap;
+}
+
+namespace {
+
+// PNG's predictor: the neighbour (left, up or up-left) nearest to left + up - upLeft.
+int Paeth(int left, int up, int upLeft) {
+    const int estimate = left + up - upLeft;
+    const int toLeft = std::abs(estimate - left);
+    const int toUp = std::abs(estimate - up);
+    const int toUpLeft = std::abs(estimate - upLeft);
+    if (toLeft <= toUp && toLeft <= toUpLeft)
+        return left;
+    return toUp <= toUpLeft ? up : upLeft;
+}
+
+// Undoes the rows' filters in place: `rows` holds each row's filter byte and bytes; `pixels`
+// receives the rows' bytes alone. False for an unknown filter.
+bool Unfilter(const std::vector<std::uint8_t>& rows, std::size_t stride, std::size_t height,
+              std::vector<std::uint8_t>& pixels) {
+    constexpr std::size_t kBytesPerPixel = 3;
+    pixels.assign(stride * height, 0);
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::uint8_t filter = rows[y * (stride + 1)];
+        const std::uint8_t* in = rows.data() + y * (stride + 1) + 1;
+        std::uint8_t* out = pixels.data() + y * stride;
+        const std::uint8_t* above = y > 0 ? out - stride : nullptr;
+        for (std::size_t i = 0; i < stride; ++i) {
+            const int left = i >= kBytesPerPixel ? out[i - kBytesPerPixel] : 0;
+            const int up = above ? above[i] : 0;
+            const int upLeft = above && i >= kBytesPerPixel ? above[i - kBytesPerPixel] : 0;
+            int predicted = 0;
+            switch (filter) {
+                case 0: predicted = 0; break;
+                case 1: predicted = left; break;
+                case 2: predicted = up; break;
+                case 3: predicted = (left + up) / 2; break;
+                case 4: predicted = Paeth(left, up, upLeft); break;
+                default: return false;
+            }
+            out[i] = static_cast<std::uint8_t>(in[i] + predicted);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+BitmapHandle InflateBitmap(const void* bytes, DWORD size) {
+    std::uint32_t header[3] = {};
+    if (size <= sizeof header)
+        return {};
+    std::memcpy(header, bytes, sizeof header);
+    const std::uint32_t width = header[0];
+    const std::uint32_t height = header[1];
+    if (width == 0 || height == 0 || std::uint64_t{width} * height * 4 > kLargestUnpacked)
+        return {};
+    const std::size_t stride = std::size_t{width} * 3;
+    const std::vector<std::uint8_t> rows =
+        Inflate(static_cast<const std::uint8_t*>(bytes) + sizeof header, size - sizeof header,
+                (stride + 1) * height);
+    std::vector<std::uint8_t> pixels;
+    if (rows.empty() || !Unfilter(rows, stride, height, pixels) ||
+        Crc32(pixels.data(), pixels.size()) != header[2])
+        return {};
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = static_cast<LONG>(width);
+    info.bmiHeader.biHeight = -static_cast<LONG>(height);  // rows from the top
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    BitmapHandle bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits)
+        return {};
+    auto* target = static_cast<std::uint8_t*>(bits);
+    for (std::size_t i = 0, count = std::size_t{width} * height; i < count; ++i) {
+        target[i * 4] = pixels[i * 3];
+        target[i * 4 + 1] = pixels[i * 3 + 1];
+        target[i * 4 + 2] = pixels[i * 3 + 2];
+        target[i * 4 + 3] = 0;
+    }
+    return bitmap;
+}
+
+BitmapHandle LoadDeflatedBitmap(HINSTANCE module, const std::wstring& name) {
+    HRSRC found = FindResourceW(module, name.c_str(), kDeflatedBitmapType);
+    if (!found)
+        return {};
+    HGLOBAL loaded = LoadResource(module, found);
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes)
+        return {};
+    return InflateBitmap(bytes, SizeofResource(module, found));
 }
 
 BitmapHandle LoadPackedBitmap(HINSTANCE module, const std::wstring& name) {

@@ -22,6 +22,16 @@ BitmapHandle LoadPackedBitmap(HINSTANCE module, const std::wstring& name);
 // The same from the packed bytes themselves.
 BitmapHandle UnpackBitmap(const void* packed, DWORD size);
 
+// The larger pictures' resource type: width, height and the CRC-32 of the pixels (32-bit
+// little-endian each), then a raw deflate stream of the rows from the top, each a PNG filter
+// byte and the filtered blue, green and red bytes of its pixels (see draw_pictures.py).
+inline constexpr wchar_t kDeflatedBitmapType[] = L"DEFLATE_DIB";
+
+// A 32-bit DIB section made from the deflated bitmap resource `name` of `module`; null when
+// there is no such resource, or it is damaged (its pixels do not match their CRC).
+BitmapHandle LoadDeflatedBitmap(HINSTANCE module, const std::wstring& name);
+BitmapHandle InflateBitmap(const void* bytes, DWORD size);
+
 // Any packed resource's bytes (the same length-and-LZNT1 form): empty when they do not unpack
 // whole.
 std::vector<UCHAR> UnpackBytes(const void* packed, DWORD size);

@@ -16,10 +16,12 @@ struct DrawnScale {
     int dpi;
     const wchar_t* suffix;
 };
-constexpr DrawnScale kDrawnScales[] = {{144, L"_150"}, {192, L"_200"}};
+constexpr DrawnScale kDrawnScales[] = {{192, L"_200"}};
 
 BitmapHandle LoadBitmapResource(HINSTANCE module, const std::wstring& name) {
     BitmapHandle bitmap = LoadPackedBitmap(module, name);
+    if (!bitmap)
+        bitmap = LoadDeflatedBitmap(module, name);
     if (!bitmap)
         bitmap.reset(static_cast<HBITMAP>(
             LoadImageW(module, name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));

@@ -18,10 +18,9 @@ class Picture : public std::enable_shared_from_this<Picture> {
     // or null when it cannot be loaded. It is the 100 % picture.
     static std::shared_ptr<const Picture> FromResource(HINSTANCE module, const std::wstring& name);
     // The resource `name` as drawn for `dpi`: the 100 % picture up to 96 DPI; above it the
-    // program carries each picture drawn again at 150 % (resource `name`_150) and 200 %
-    // (`name`_200). The one drawn for the DPI is taken as it is, a DPI in between gets the next
-    // larger one reduced, and one beyond 200 % the 200 % one enlarged. Without a drawn set
-    // the 100 % picture is resized instead. Null when there is no such picture.
+    // program carries each picture drawn again at 200 % (resource `name`_200), taken as it is
+    // at 192 DPI and reduced for every DPI in between (enlarged beyond 200 %). Without a drawn
+    // set the 100 % picture is resized instead. Null when there is no such picture.
     static std::shared_ptr<const Picture> FromResource(HINSTANCE module, const std::wstring& name,
                                                        int dpi);
     // Takes ownership of `bitmap`; `name` is how saved properties refer to the picture.

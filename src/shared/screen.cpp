@@ -35,8 +35,8 @@ int WindowDpi(HWND window) {
     // user32 is loaded by the time there is a window to ask about.
     static const auto dpiForWindow = [] {
         HMODULE user32 = GetModuleHandleW(L"user32.dll");
-        return user32 ? reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(
-                            GetProcAddress(user32, "GetDpiForWindow")))
+        return user32 ? reinterpret_cast<DpiForWindow>(
+                            reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")))
                       : nullptr;
     }();
     const UINT dpi = dpiForWindow && window ? dpiForWindow(window) : 0;

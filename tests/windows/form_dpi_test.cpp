@@ -42,7 +42,11 @@ class ScaledForm : public Form {
 };
 
 const Command<ScaledForm> ScaledForm::kCommands[] = {
-    {L"确认", {600, 1800, 1095, 375}, L"", SavedCommandButton(L"确 认"), &ScaledForm::Run,
+    {L"确认",
+     {600, 1800, 1095, 375},
+     L"",
+     SavedCommandButton(L"确 认"),
+     &ScaledForm::Run,
      &ScaledForm::button},
 };
 
@@ -89,8 +93,7 @@ TEST(FormDpi, AChangeOfScaleLaysEverythingOutAsIfMadeAtTheNewDpi) {
         EXPECT_TRUE(form.check->Bounds() == ScaleToDpi(kCheck, dpi));
         EXPECT_TRUE(ChildPlace(window, form.list->Handle()) == ScaleToDpi(kList, dpi));
         EXPECT_TRUE(ChildPlace(window, form.button->Handle()) == ScaleToDpi(kButton, dpi));
-        EXPECT_TRUE(ChildPlace(window, form.check->DescriptionWindow()) ==
-                    ScaleToDpi(kCheck, dpi))
+        EXPECT_TRUE(ChildPlace(window, form.check->DescriptionWindow()) == ScaleToDpi(kCheck, dpi))
             << "tools read the control where it now is";
 
         // Text at its point size for the DPI, pictures drawn for it.

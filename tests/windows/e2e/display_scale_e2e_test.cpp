@@ -19,7 +19,7 @@ namespace kestrave::testing {
 namespace {
 
 struct DesignPlace {
-    const wchar_t* name;  // the button's window text; empty for a list box
+    const wchar_t* name;              // the button's window text; empty for a list box
     double left, top, width, height;  // twips, as the windows' tables give them
 };
 
@@ -29,8 +29,7 @@ RECT Scaled(const DesignPlace& place, int dpi) {
     auto pixels = [](double twips) { return static_cast<int>(std::lround(twips / 15)); };
     const int left = pixels(place.left);
     const int top = pixels(place.top);
-    return ScaleToDpi(RECT{left, top, left + pixels(place.width), top + pixels(place.height)},
-                      dpi);
+    return ScaleToDpi(RECT{left, top, left + pixels(place.width), top + pixels(place.height)}, dpi);
 }
 
 POINT Centre(const RECT& rect) {
@@ -38,7 +37,7 @@ POINT Centre(const RECT& rect) {
 }
 
 const std::vector<DesignPlace> kMainPlaces = {
-    {L"close1", 4380, 50, 375, 375}, {L"注册", 3500, 2200, 1215, 345},
+    {L"close1", 4380, 50, 375, 375},  {L"注册", 3500, 2200, 1215, 345},
     {L"卸载", 3500, 2640, 1215, 350}, {L"添加", 3500, 3720, 1215, 345},
     {L"删除", 3500, 4160, 1215, 345}, {L"帮助", 3500, 5640, 1215, 345},
     {L"列表", 3500, 3270, 1215, 345}, {L"清空", 3500, 4600, 1215, 345},
@@ -235,8 +234,8 @@ void ExpectDrawnForDpi(HWND main, int dpi) {
 // Sends WM_DPICHANGED as the system would, with the suggested rectangle in memory that both
 // this process and the program can read at the same address.
 void SendDpiChange(const ProgramDriver& program, HWND window, int dpi, const RECT& suggested) {
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE,
-                                 program.ProcessId());
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, program.ProcessId());
     ASSERT_NE(process, nullptr);
     // The program's memory is laid out apart from ours: take the first of a few addresses, far
     // from either's own allocations, that both have free.
@@ -286,8 +285,8 @@ TEST_F(DisplayScaleEndToEnd, TheMainWindowIsItsDesignAtTheScaleAndDrawnForIt) {
     GetWindowRect(program.Main(), &window);
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    EXPECT_TRUE(window.left >= work.left && window.top >= work.top &&
-                window.right <= work.right && window.bottom <= work.bottom)
+    EXPECT_TRUE(window.left >= work.left && window.top >= work.top && window.right <= work.right &&
+                window.bottom <= work.bottom)
         << "the window starts whole on the screen: " << Describe(window);
     ExpectDrawnForDpi(program.Main(), dpi_);
 }
@@ -305,7 +304,8 @@ TEST_F(DisplayScaleEndToEnd, ButtonsAndCheckBoxesWorkAtTheirScaledPlaces) {
     };
 
     program.ClickButton(main, centreOf(kMainPlaces, L"帮助"));
-    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return program.Dialog() && IsWindowVisible(program.Dialog()); }));
+    ASSERT_TRUE(ProgramDriver::WaitFor(
+        [&] { return program.Dialog() && IsWindowVisible(program.Dialog()); }));
     HWND dialog = program.Dialog();
     ExpectLaidOut(dialog, kDialogDesign, {kDialogPlaces[1]}, dpi_);
     EXPECT_EQ(program.ControlText(dialog, POINT{ScaleToDpi(120, dpi_), ScaleToDpi(150, dpi_)}),
@@ -343,7 +343,8 @@ TEST_F(DisplayScaleEndToEnd, ADpiChangeLaysTheWindowOutAsIfStartedAtTheNewDpi) {
     ExpectDrawnForDpi(main, other);
     // The button's hit area moved with it: a click at its new place opens the help page.
     program.ClickButton(main, Centre(Scaled(kMainPlaces[5], other)));
-    EXPECT_TRUE(ProgramDriver::WaitFor([&] { return program.Dialog() && IsWindowVisible(program.Dialog()); }));
+    EXPECT_TRUE(ProgramDriver::WaitFor(
+        [&] { return program.Dialog() && IsWindowVisible(program.Dialog()); }));
 
     SendDpiChange(program, main, dpi_, before);
     ExpectLaidOut(main, kMainDesign, kMainPlaces, dpi_);
