@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(Scales, PictureForDpiTest,
                                            ScaleCase{144, 482, 611, 144},
                                            ScaleCase{168, 562, 712, 168},
                                            ScaleCase{192, 642, 814, 192},
-                                           ScaleCase{240, 803, 1018, 240});
+                                           ScaleCase{240, 803, 1018, 240}));
 
 TEST(PictureForDpi, APictureNotFromTheResourcesStaysAsItIs) {
     const PictureRef shared = Picture::FromResource(GetModuleHandleW(nullptr), L"CHECK_EMPTY");
