@@ -12,21 +12,30 @@ class Bits {
   public:
     Bits(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
 
-    // The next `count` (at most 16) bits, least significant first; past the end of the stream
-    // it gives 0 and marks the failure.
-    std::uint32_t Take(int count) {
-        while (held_ < count) {
-            if (at_ >= size_) {
-                failed_ = true;
-                return 0;
-            }
+    // The next `count` (at most 16) bits, least significant first, without taking them; zeros
+    // stand for bits past the end of the stream.
+    std::uint32_t Peek(int count) {
+        while (held_ < count && at_ < size_) {
             buffer_ |= static_cast<std::uint64_t>(bytes_[at_++]) << held_;
             held_ += 8;
         }
-        const auto value = static_cast<std::uint32_t>(buffer_ & ((1u << count) - 1));
+        return static_cast<std::uint32_t>(buffer_ & ((1u << count) - 1));
+    }
+    // Takes `count` bits; taking bits past the end of the stream marks the failure.
+    void Drop(int count) {
+        if (count > held_) {
+            failed_ = true;
+            buffer_ = 0;
+            held_ = 0;
+            return;
+        }
         buffer_ >>= count;
         held_ -= count;
-        return value;
+    }
+    std::uint32_t Take(int count) {
+        const std::uint32_t value = Peek(count);
+        Drop(count);
+        return failed_ ? 0 : value;
     }
     void AlignToByte() {
         buffer_ >>= held_ % 8;
@@ -43,10 +52,17 @@ class Bits {
     bool failed_ = false;
 };
 
-// A canonical Huffman code: how many codes each length has, and the symbols in code order.
+// Codes up to this long are decoded by one table look-up, longer ones bit by bit: most symbols
+// of a picture's stream have short codes, and decoding is most of the time a picture takes.
+constexpr int kFastBits = 9;
+
+// A canonical Huffman code: how many codes each length has, and the symbols in code order;
+// and for the next kFastBits bits of the stream, the symbol and length of a short code there.
 struct Code {
     std::array<std::uint16_t, kMaxBits + 1> counts{};
     std::array<std::uint16_t, 320> symbols{};
+    std::array<std::uint16_t, 1 << kFastBits> fastSymbols{};
+    std::array<std::uint8_t, 1 << kFastBits> fastLengths{};
 };
 
 // False when the lengths over-subscribe the code (an incomplete code is allowed, as for a
@@ -68,11 +84,40 @@ bool Build(Code& code, const std::uint8_t* lengths, int count) {
         if (lengths[i] != 0)
             code.symbols[offsets[lengths[i]]++] = static_cast<std::uint16_t>(i);
     }
+    // Each symbol's code in turn, as the canonical order gives them; the stream sends a code's
+    // first bit first, so the table is indexed by the code's bits reversed.
+    code.fastLengths.fill(0);
+    std::array<int, kMaxBits + 1> next{};
+    int value = 0;
+    for (int length = 1; length <= kMaxBits; ++length) {
+        value = (value + (length > 1 ? code.counts[length - 1] : 0)) << 1;
+        next[length] = value;
+    }
+    for (int i = 0; i < count; ++i) {
+        const int length = lengths[i];
+        if (length == 0)
+            continue;
+        const int assigned = next[length]++;
+        if (length > kFastBits)
+            continue;
+        int reversed = 0;
+        for (int bit = 0; bit < length; ++bit)
+            reversed |= ((assigned >> bit) & 1) << (length - 1 - bit);
+        for (int slot = reversed; slot < (1 << kFastBits); slot += 1 << length) {
+            code.fastSymbols[slot] = static_cast<std::uint16_t>(i);
+            code.fastLengths[slot] = static_cast<std::uint8_t>(length);
+        }
+    }
     return true;
 }
 
 // The next symbol, or -1 for a code the table does not have.
 int Decode(Bits& bits, const Code& code) {
+    const std::uint32_t ahead = bits.Peek(kFastBits);
+    if (const int length = code.fastLengths[ahead]; length != 0) {
+        bits.Drop(length);
+        return bits.Failed() ? -1 : code.fastSymbols[ahead];
+    }
     int value = 0;
     int first = 0;
     int index = 0;
@@ -90,8 +135,8 @@ int Decode(Bits& bits, const Code& code) {
     return -1;
 }
 
-constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,
-                                           15, 17, 19, 23, 27, 31, 35, 43,  51,  59,
+constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                           15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                            67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                            2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
@@ -118,8 +163,7 @@ bool InflateCodes(Bits& bits, const Code& literals, const Code& distances,
         const int lengthIndex = symbol - 257;
         if (lengthIndex >= 29)
             return false;
-        const std::size_t length =
-            kLengthBase[lengthIndex] + bits.Take(kLengthExtra[lengthIndex]);
+        const std::size_t length = kLengthBase[lengthIndex] + bits.Take(kLengthExtra[lengthIndex]);
         const int distanceIndex = Decode(bits, distances);
         if (distanceIndex < 0 || distanceIndex >= 30)
             return false;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <map>
+#include <tuple>
 
 #include "packed_bitmap.h"
 #include "screen.h"
@@ -39,24 +41,38 @@ BITMAPINFO TopDownInfo(int width, int height) {
     return info;
 }
 
-// The weights by which each target pixel along one axis takes from the source pixels.
-struct Tap {
-    int first;  // first source pixel
-    std::vector<double> weights;
+// Weights in 1/16384ths: a pixel's sums then fit 32 bits across and 64 bits down.
+constexpr int kWeightBits = 14;
+constexpr std::int64_t kWholeWeight = 1 << kWeightBits;
+
+// The weights by which each target pixel along one axis takes from the source pixels: target
+// `i` takes `counts[i]` pixels from `firsts[i]` on, with the next `counts[i]` of `weights`.
+struct Taps {
+    std::vector<int> firsts;
+    std::vector<int> counts;
+    std::vector<std::int32_t> weights;
 };
 
-std::vector<Tap> AreaTaps(int from, int to) {
-    std::vector<Tap> taps(static_cast<size_t>(to));
+Taps AreaTaps(int from, int to) {
+    Taps taps;
     const double step = static_cast<double>(from) / to;
     for (int i = 0; i < to; ++i) {
         const double start = i * step;
         const double end = start + step;
-        Tap& tap = taps[static_cast<size_t>(i)];
-        tap.first = static_cast<int>(std::floor(start));
-        for (int s = tap.first; s < from && s < end; ++s) {
+        const int first = static_cast<int>(std::floor(start));
+        std::int64_t given = 0;
+        int count = 0;
+        for (int s = first; s < from && s < end; ++s, ++count) {
             const double covered = std::min(end, s + 1.0) - std::max(start, static_cast<double>(s));
-            tap.weights.push_back(covered / step);
+            const auto weight =
+                static_cast<std::int32_t>(std::lround(covered / step * kWholeWeight));
+            taps.weights.push_back(weight);
+            given += weight;
         }
+        // Rounding must neither lighten nor darken a flat area.
+        taps.weights.back() += static_cast<std::int32_t>(kWholeWeight - given);
+        taps.firsts.push_back(first);
+        taps.counts.push_back(count);
     }
     return taps;
 }
@@ -68,37 +84,49 @@ std::vector<std::uint32_t> ResamplePixels(const std::vector<std::uint32_t>& sour
     if (width <= 0 || height <= 0 || newWidth <= 0 || newHeight <= 0 ||
         source.size() < static_cast<size_t>(width) * height)
         return {};
-    const std::vector<Tap> across = AreaTaps(width, newWidth);
-    const std::vector<Tap> down = AreaTaps(height, newHeight);
-    // Across first into channels kept as doubles, then down, rounding once at the end.
-    std::vector<double> rows(static_cast<size_t>(newWidth) * height * 3);
+    const Taps across = AreaTaps(width, newWidth);
+    const Taps down = AreaTaps(height, newHeight);
+    // Across first, keeping the sums unrounded, then down, rounding once at the end.
+    std::vector<std::uint32_t> rows(static_cast<size_t>(newWidth) * height * 3);
     for (int y = 0; y < height; ++y) {
+        const std::uint32_t* in = source.data() + static_cast<size_t>(y) * width;
+        std::uint32_t* out = rows.data() + static_cast<size_t>(y) * newWidth * 3;
+        size_t w = 0;
         for (int x = 0; x < newWidth; ++x) {
-            const Tap& tap = across[static_cast<size_t>(x)];
-            double sum[3] = {0, 0, 0};
-            for (size_t k = 0; k < tap.weights.size(); ++k) {
-                const std::uint32_t pixel = source[static_cast<size_t>(y) * width + tap.first + k];
-                for (int c = 0; c < 3; ++c)
-                    sum[c] += tap.weights[k] * ((pixel >> (8 * c)) & 0xFF);
+            std::uint32_t b = 0, g = 0, r = 0;
+            const std::uint32_t* pixel = in + across.firsts[static_cast<size_t>(x)];
+            for (int k = 0; k < across.counts[static_cast<size_t>(x)]; ++k, ++w) {
+                const auto weight = static_cast<std::uint32_t>(across.weights[w]);
+                b += (pixel[k] & 0xFF) * weight;
+                g += ((pixel[k] >> 8) & 0xFF) * weight;
+                r += ((pixel[k] >> 16) & 0xFF) * weight;
             }
-            for (int c = 0; c < 3; ++c)
-                rows[(static_cast<size_t>(y) * newWidth + x) * 3 + c] = sum[c];
+            out[x * 3] = b;
+            out[x * 3 + 1] = g;
+            out[x * 3 + 2] = r;
         }
     }
     std::vector<std::uint32_t> result(static_cast<size_t>(newWidth) * newHeight);
+    std::vector<std::uint64_t> sums(static_cast<size_t>(newWidth) * 3);
+    size_t w = 0;
+    constexpr std::uint64_t kHalf = std::uint64_t{1} << (2 * kWeightBits - 1);
     for (int y = 0; y < newHeight; ++y) {
-        const Tap& tap = down[static_cast<size_t>(y)];
+        std::fill(sums.begin(), sums.end(), 0);
+        const int first = down.firsts[static_cast<size_t>(y)];
+        for (int k = 0; k < down.counts[static_cast<size_t>(y)]; ++k, ++w) {
+            const auto weight = static_cast<std::uint64_t>(down.weights[w]);
+            const std::uint32_t* row = rows.data() + static_cast<size_t>(first + k) * newWidth * 3;
+            for (size_t i = 0; i < sums.size(); ++i)
+                sums[i] += row[i] * weight;
+        }
+        std::uint32_t* out = result.data() + static_cast<size_t>(y) * newWidth;
         for (int x = 0; x < newWidth; ++x) {
             std::uint32_t pixel = 0;
             for (int c = 0; c < 3; ++c) {
-                double sum = 0;
-                for (size_t k = 0; k < tap.weights.size(); ++k)
-                    sum += tap.weights[k] *
-                           rows[((tap.first + k) * static_cast<size_t>(newWidth) + x) * 3 + c];
-                const long value = std::clamp(std::lround(sum), 0L, 255L);
-                pixel |= static_cast<std::uint32_t>(value) << (8 * c);
+                const std::uint64_t value = (sums[x * 3 + c] + kHalf) >> (2 * kWeightBits);
+                pixel |= static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 255)) << (8 * c);
             }
-            result[static_cast<size_t>(y) * newWidth + x] = pixel;
+            out[x] = pixel;
         }
     }
     return result;
@@ -124,6 +152,20 @@ std::shared_ptr<const Picture> Picture::FromResource(HINSTANCE module, const std
                                                      int dpi) {
     if (dpi <= kDesignDpi)
         return FromResource(module, name);
+    // Unpacking and reducing a large picture is most of a window's start at such a scale, and
+    // every command button shows the same three: each is made once and shared while in use.
+    // Only the window thread makes pictures.
+    static std::map<std::tuple<HINSTANCE, std::wstring, int>, std::weak_ptr<const Picture>> made;
+    const auto key = std::make_tuple(module, name, dpi);
+    if (PictureRef shared = made[key].lock())
+        return shared;
+    PictureRef picture = MakeForDpi(module, name, dpi);
+    made[key] = picture;
+    return picture;
+}
+
+std::shared_ptr<const Picture> Picture::MakeForDpi(HINSTANCE module, const std::wstring& name,
+                                                   int dpi) {
     // The smallest set drawn at or above the DPI, else the largest.
     const DrawnScale* chosen = &kDrawnScales[std::size(kDrawnScales) - 1];
     for (const DrawnScale& scale : kDrawnScales) {

@@ -48,6 +48,9 @@ class Picture : public std::enable_shared_from_this<Picture> {
     Picture(BitmapHandle bitmap, std::wstring name, int dpi = 96, HINSTANCE module = nullptr);
 
   private:
+    static std::shared_ptr<const Picture> MakeForDpi(HINSTANCE module, const std::wstring& name,
+                                                     int dpi);
+
     BitmapHandle bitmap_;
     std::wstring name_;
     int width_ = 0;
