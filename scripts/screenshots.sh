@@ -87,10 +87,19 @@ shoot "$out/main-start$suffix.png"
 
 # Options: 设 置, then the dialog alone; its close button ends it.
 click "$main" 273 358
-dialog="$(xdotool search --onlyvisible --name '' 2>/dev/null | while read -r id; do
-  geometry="$(xdotool getwindowgeometry --shell "$id")"
-  if grep -qx "WIDTH=$(px 248)" <<<"$geometry" && grep -qx "HEIGHT=$(px 305)" <<<"$geometry"; then echo "$id"; fi
-done | tail -1)"
+dialog=""
+for _ in $(seq 50); do
+  dialog="$(xdotool search --onlyvisible --name '' 2>/dev/null | while read -r id; do
+    geometry="$(xdotool getwindowgeometry --shell "$id")"
+    if grep -qx "WIDTH=$(px 248)" <<<"$geometry" && grep -qx "HEIGHT=$(px 305)" <<<"$geometry"; then echo "$id"; fi
+  done | tail -1)"
+  [ -n "$dialog" ] && break
+  sleep 0.2
+done
+if [ -z "$dialog" ]; then
+  echo "screenshots: the options dialog did not appear" >&2
+  exit 1
+fi
 xdotool mousemove 0 0
 sleep 0.5
 import -display "$DISPLAY" -window "$dialog" "$out/options$suffix.png"
