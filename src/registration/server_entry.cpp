@@ -93,13 +93,15 @@ class ServerThread {
             error = GetLastError();
             return nullptr;
         }
-        worker->thread_.reset(CreateThread(nullptr, 0, Run, worker.get(), 0, nullptr));
+        worker->thread_.reset(CreateThread(nullptr, 0, Run, worker.get(), 0, &worker->id_));
         if (!worker->thread_) {
             error = GetLastError();
             return nullptr;
         }
         return worker;
     }
+
+    DWORD Id() const { return id_; }
 
     // Runs the export and waits for the thread to end: no limit here, the program ends the
     // whole host when it overruns.
@@ -137,11 +139,13 @@ class ServerThread {
         }
         if (SUCCEEDED(entered))
             OleUninitialize();
-        return 0;
+        // The program reads the export's result from here, not from what the host says.
+        return worker.returned_ ? static_cast<DWORD>(worker.result_) : static_cast<DWORD>(E_ABORT);
     }
 
     KernelHandle go_;
     KernelHandle thread_;
+    DWORD id_ = 0;
     // Handed over through the event and the thread's end, which order both threads' accesses.
     ServerExport entry_ = nullptr;
     HRESULT result_ = S_OK;
@@ -157,13 +161,24 @@ const wchar_t* EntryExportName(bool unregister) {
 }
 
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
-                            const std::function<void()>& beforeLoading, HMODULE* loadedAt) {
+                            const std::function<bool(DWORD workerThread)>& beforeLoading,
+                            HMODULE* loadedAt) {
     const char* exportName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     if (!IsPlainFile(path))
         return {EntryOutcome::NotFound};
 
-    if (beforeLoading)
-        beforeLoading();
+    // The worker exists, waiting, before anything of the server's runs: whoever watches it then
+    // holds the very thread the export will run on. Declared before the library, it ends after
+    // the library is released, whatever the outcome.
+    std::unique_ptr<ServerThread> thread = std::move(g_nextThread);
+    if (!thread) {
+        DWORD error = ERROR_SUCCESS;
+        thread = ServerThread::Start(error);
+        if (!thread)
+            return {EntryOutcome::WorkerNotStarted, error};
+    }
+    if (beforeLoading && !beforeLoading(thread->Id()))
+        return {EntryOutcome::WorkerNotStarted, ERROR_CANCELLED};
     ModuleHandle library;
     {
         QuietErrorMode quiet;
@@ -179,14 +194,6 @@ EntryResult CallServerEntry(const std::wstring& path, bool unregister,
         reinterpret_cast<void*>(GetProcAddress(library.get(), exportName)));
     if (!entry)
         return {EntryOutcome::ExportMissing};
-
-    std::unique_ptr<ServerThread> thread = std::move(g_nextThread);
-    if (!thread) {
-        DWORD error = ERROR_SUCCESS;
-        thread = ServerThread::Start(error);
-        if (!thread)
-            return {EntryOutcome::WorkerNotStarted, error};
-    }
     return thread->RunToEnd(entry);
 }
 
