@@ -56,7 +56,8 @@ LONG g_ownThreadsSeenBySystem = -1;
 // This process's threads as the system lists them: a thread started without thread
 // notifications (or one whose notifications a server switched off) is counted here too. Walked
 // one by one, which asks about this process alone (a snapshot of the whole system costs about
-// 6 ms under Wine); -1 when the system cannot say.
+// 6 ms under Wine); -1 when the system cannot say. A thread that has ended runs nothing: it is
+// listed only while somebody holds it, as the program holds each worker to read its end.
 LONG ThreadsSeenBySystem() {
     using NextThread = LONG(NTAPI*)(HANDLE, HANDLE, ACCESS_MASK, ULONG, ULONG, HANDLE*);
     static const auto next = reinterpret_cast<NextThread>(
@@ -67,11 +68,12 @@ LONG ThreadsSeenBySystem() {
     KernelHandle thread;
     for (;;) {
         HANDLE following = nullptr;
-        if (next(GetCurrentProcess(), thread.get(), THREAD_QUERY_LIMITED_INFORMATION, 0, 0,
-                 &following) < 0)
+        if (next(GetCurrentProcess(), thread.get(), THREAD_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                 0, 0, &following) < 0)
             return count;
         thread.reset(following);
-        ++count;
+        if (WaitForSingleObject(thread.get(), 0) != WAIT_OBJECT_0)
+            ++count;
     }
 }
 
