@@ -41,8 +41,9 @@ std::string EncodeHostRequest(const HostRequest& request);
 bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request);
 
 // Before the server's code may first run, a request is answered by "worker": the id of the
-// thread, not yet running anything, that will run the export. The program opens that thread
-// itself and only then sends "resume"; from there the rest is held to the server's time limit.
+// thread that will run the export, held waiting until then. The program opens that thread itself
+// (so that the thread, and its id, stay the ones it saw) and only then sends "resume"; from
+// there the rest is held to the server's time limit.
 // Once the worker has ended, "exported" gives the outcome, which the program checks against the
 // worker's end as it sees it; "done" closes the request, after what the host found: the cause of
 // a failed load ("cause"), classes that lead to another file ("class", one each). A file that is
