@@ -30,6 +30,18 @@ struct DependencyCulprit {
     std::wstring assemblyArchitecture;  // empty when the manifest names none
     std::wstring neededBy;
     bool foundIs64 = false;  // OtherBitness: the file found is 64-bit (so 32-bit was needed)
+    // The walk spent its budget (time, libraries, entries or probe files) before it was done:
+    // what it names is what it found until then.
+    bool incomplete = false;
+};
+
+// What one walk may spend. Real import graphs stay far below every cap; a hostile file meets
+// one of them and the walk says it did not finish.
+struct DependencyWalkBudget {
+    DWORD deadlineMs = 3000;         // well inside the 10 s a file is given
+    std::size_t libraries = 512;     // library files read, the queued one included
+    std::size_t entries = 1u << 18;  // imported functions looked up, all libraries together
+    std::size_t probeFiles = 16;     // manifests written to ask whether an assembly is there
 };
 
 struct DependencyWalkInput {
@@ -39,6 +51,10 @@ struct DependencyWalkInput {
     // asked of the loader) and not descended into. Only meaningful in a process of the file's
     // own bitness, as a registration host is.
     bool trustLoadedLibraries = true;
+    DependencyWalkBudget budget = {};
+    // Where the walk writes the manifests it asks the system about: a folder only
+    // administrators may change (a host's own run folder). Empty: this program's own folder.
+    std::wstring probeFolder = {};
 };
 
 // Exception codes that say an import could not be bound when it was first called, so that a

@@ -10,6 +10,7 @@
 
 #include "class_readback.h"
 #include "dependency_walk.h"
+#include "host_retirement.h"
 #include "server_entry.h"
 
 namespace kestrave {
@@ -52,7 +53,8 @@ struct HostReply {
     HostReplyKind kind = HostReplyKind::Done;
     unsigned long sequence = 0;
     EntryResult result;                  // when Done; when Crashed, its code
-    bool retiring = false;               // when Done: the host serves no more requests
+    // When Done: why the host serves no more requests (None: it serves on). For figures only.
+    HostRetirement retirement = HostRetirement::None;
     DependencyCulprit culprit;           // when Cause
     ClassPointingElsewhere misdirected;  // when Class
 };

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <set>
 #include <string>
 
 #include "class_readback.h"
@@ -45,7 +46,8 @@ class Host {
 
     void Serve() {
         HostRequest request;
-        while (!retiring_ && ReadHostRequest(pipe_, request) && request.verb != HostVerb::Quit) {
+        while (retirement_ == HostRetirement::None && ReadHostRequest(pipe_, request) &&
+               request.verb != HostVerb::Quit) {
             if (request.verb == HostVerb::Walk)
                 Walk(request);
             else
@@ -62,6 +64,7 @@ class Host {
         HMODULE loadedAt = nullptr;
         FILETIME called{};
         const std::vector<HMODULE> modulesBefore = LoadedModules();
+        servedFiles_.insert(LowerPath(request.path));
         done.result = CallServerEntry(
             request.path, unregister,
             [&] {
@@ -76,9 +79,8 @@ class Host {
             &loadedAt);
         // Nothing one server leaves behind may reach the next file: a host that holds any of
         // it serves no more.
-        if (done.result.outcome != EntryOutcome::NotFound &&
-            ServerLeftSomethingBehind(loadedAt, modulesBefore))
-            retiring_ = true;
+        if (done.result.outcome != EntryOutcome::NotFound)
+            Retire(ServerLeftSomethingBehind(loadedAt, modulesBefore, servedFiles_));
         if (done.result.outcome == EntryOutcome::NotLoadable) {
             // The load is over, so the headers can be read in the bitness the file needs.
             SendCause(request,
@@ -90,14 +92,20 @@ class Host {
         // A fault until here is still this request's: a library the walk or the readback
         // reads may be as broken as the server.
         InterlockedExchange(&g_serving, 0);
-        done.retiring = retiring_;
+        done.retirement = retirement_;
         Reply(done);
     }
 
     // A host the program no longer hears serves no more.
     void Reply(const HostReply& reply) {
         if (!WriteHostReply(pipe_, reply))
-            retiring_ = true;
+            Retire(HostRetirement::ProgramGone);
+    }
+
+    // The first reason found is the one told.
+    void Retire(HostRetirement why) {
+        if (retirement_ == HostRetirement::None)
+            retirement_ = why;
     }
 
     // A walk after the host that loaded the file crashed: this one has run no server's code.
@@ -133,7 +141,10 @@ class Host {
     }
 
     HANDLE pipe_;
-    bool retiring_ = false;
+    HostRetirement retirement_ = HostRetirement::None;
+    // Every file this host was asked to load: one of them left mapped by another server would
+    // be found already loaded when its own turn comes.
+    std::set<std::wstring> servedFiles_;
 };
 
 }  // namespace

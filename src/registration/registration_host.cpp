@@ -1,5 +1,7 @@
 #include "registration_host.h"
 
+#include <algorithm>
+
 #include "batch_report.h"
 #include "cause_wording.h"
 #include "file_lookup.h"
@@ -13,6 +15,26 @@ int Slot(ImageKind kind) {
     return kind == ImageKind::X64 ? 1 : 0;
 }
 
+const char* HostRetirementLabel(HostRetirement why) {
+    switch (why) {
+        case HostRetirement::None:
+            break;
+        case HostRetirement::ServerStillMapped:
+            return "host: the server's library stayed mapped";
+        case HostRetirement::LibraryOutside:
+            return "host: a library from outside the system folders stayed";
+        case HostRetirement::LibraryOfTheBatch:
+            return "host: a file it served stayed mapped";
+        case HostRetirement::ThreadLeft:
+            return "host: a thread was left running";
+        case HostRetirement::CannotTell:
+            return "host: could not list its modules or threads";
+        case HostRetirement::ProgramGone:
+            return "host: a reply was not taken";
+    }
+    return "host: serves no more";
+}
+
 }  // namespace
 
 HostSession::HostSession(HostImages& images, HostWait wait)
@@ -22,6 +44,15 @@ HostSession::HostSession(HostImages& images, HostWait wait)
 
 // Each host's job is ended with it; nothing needs to be waited for.
 HostSession::~HostSession() = default;
+
+SIZE_T HostSession::PeakHostMemory() const {
+    SIZE_T peak = peakHostMemory_;
+    for (const std::unique_ptr<HostProcess>& host : hosts_) {
+        if (host)
+            peak = std::max(peak, host->PeakMemory());
+    }
+    return peak;
+}
 
 void HostSession::WaitWith(HostWait wait) {
     wait_ = wait ? std::move(wait) : idleWait_;
@@ -38,7 +69,7 @@ HostProcess* HostSession::HostFor(ImageKind kind, std::wstring& whyNot) {
     // an explanation, and one that wrote what nobody asked for is not asked again: a fresh one
     // takes over.
     if (host && (host->HasEnded() || host->HasUnaskedMessage()))
-        End(kind);
+        End(kind, "went away or spoke unasked while idle");
     if (host)
         return host.get();
     const std::wstring image = images_.ImageFor(kind, whyNot);
@@ -54,8 +85,12 @@ HostProcess* HostSession::HostFor(ImageKind kind, std::wstring& whyNot) {
     return host.get();
 }
 
-void HostSession::End(ImageKind kind) {
+void HostSession::End(ImageKind kind, const char* why) {
     std::unique_ptr<HostProcess>& host = hosts_[Slot(kind)];
+    if (host) {
+        ++retirements_[why];
+        peakHostMemory_ = std::max(peakHostMemory_, host->PeakMemory());
+    }
     serversLoaded_[Slot(kind)] = 0;
     served_[Slot(kind)] = false;
     if (host)
@@ -81,7 +116,7 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
             return exchange;
         if (!host->Send(request, wait_, kFileStepLimitMs)) {
             exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
-            End(kind);
+            End(kind, "did not take a request");
             if (attempt == 0)
                 continue;
             return exchange;
@@ -140,7 +175,7 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 // The host told of the fault it caught and is ending itself.
                 exchange.answered = true;
                 exchange.result = reply.result;
-                End(kind);
+                End(kind, "a server crashed");
                 return exchange;
             } else {
                 exchange.answered = true;
@@ -149,14 +184,20 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 const bool worn = loading && ++serversLoaded_[Slot(kind)] >= kServersPerHost;
                 // The host's own word can only retire it sooner: the program looks at what runs
                 // in its job itself.
-                if (reply.retiring || worn || !host->RunsAlone())
-                    End(kind);
+                if (reply.retirement != HostRetirement::None)
+                    End(kind, HostRetirementLabel(reply.retirement));
+                else if (worn)
+                    End(kind, "served its share of servers");
+                else if (!host->RunsAlone())
+                    End(kind, "a process runs in its job");
                 return exchange;
             }
-            End(kind);
+            End(kind, got == HostProcess::Got::TimedOut ? "timed out"
+                      : got == HostProcess::Got::Ended  ? "a server ended it"
+                                                        : "misbehaved");
             return exchange;
         }
-        End(kind);
+        End(kind, "slow to take up a request");
     }
 }
 
@@ -171,7 +212,7 @@ DependencyCulprit HostSession::CauseOf(ImageKind kind, const Exchange& exchange,
         return {};
     // The host that crashed is gone; the headers are read by a fresh one, in which no server's
     // code has run.
-    End(kind);
+    End(kind, "crashed at binding an import");
     const Exchange walk = Ask(kind, HostVerb::Walk, systemCopy, kFileStepLimitMs);
     return walk.answered ? walk.culprit : DependencyCulprit{};
 }
@@ -199,6 +240,8 @@ RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& sou
             DependencyCauseText(culprit, MissingFileIsInFolder(culprit, ParentFolder(source)));
         if (!cause.empty())
             step.failure = cause;
+        else if (culprit.incomplete)
+            step.failure += std::wstring(L"; ") + kWalkUnfinishedText;
     } else {
         for (const ClassPointingElsewhere& finding : exchange.classesElsewhere)
             step.classesElsewhere.push_back(
@@ -210,7 +253,7 @@ RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& sou
 
     // The copy this run made goes again. The host that loaded it may still map it, so it is
     // ended first (one that failed is over already).
-    End(kind);
+    End(kind, "a failed copy is taken back");
     const std::wstring kept = TakeBackFailedCopy(step, source);
     if (!kept.empty())
         step.failure += L"; " + kept;
@@ -234,7 +277,7 @@ HostSession::CopyDeletion HostSession::DeleteSystemCopy(ImageKind kind, const st
     // A server may keep its own file mapped after it was released; only the end of the host
     // that loaded it lets go of it.
     if (deletion.error != ERROR_SUCCESS && hosts_[Slot(kind)]) {
-        End(kind);
+        End(kind, "still maps a copy to delete");
         deletion = DeleteSystemCopyStep(source, viewed);
     }
     return {deletion.deleted, deletion.keptAsOnlyCopy,
