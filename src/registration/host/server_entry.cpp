@@ -237,6 +237,12 @@ bool IsSystemLibraryPath(const std::wstring& path) {
     const std::wstring system = LowerPath(SystemFolder());
     if (!system.empty() && folder == system)
         return true;
+    // A 32-bit host on 64-bit Windows may be told its system libraries' real folder.
+    wchar_t wow64[MAX_PATH + 1];
+    const UINT wow64Length = GetSystemWow64DirectoryW(wow64, MAX_PATH + 1);
+    if (wow64Length > 0 && wow64Length <= MAX_PATH &&
+        folder == LowerPath(std::wstring(wow64, wow64Length)))
+        return true;
     const std::wstring windows = LowerPath(SystemWindowsFolder());
     if (windows.empty())
         return false;
