@@ -12,10 +12,11 @@ enum class HostRetirement {
     LibraryOfTheBatch,  // a library it left mapped is a file this host was asked to load
     ThreadLeft,         // a thread it started still runs
     CannotTell,         // the host could not list its modules or threads
-    ProgramGone,        // the program did not take a reply
+    ProgramGone,        // the program did not take a reply, or did not let the worker go
+    StateNotSetBack,    // what a server changed in the process could not be set back
 };
 
 inline constexpr unsigned long kLastHostRetirement =
-    static_cast<unsigned long>(HostRetirement::ProgramGone);
+    static_cast<unsigned long>(HostRetirement::StateNotSetBack);
 
 }  // namespace kestrave

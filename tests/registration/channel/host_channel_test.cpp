@@ -59,14 +59,23 @@ TEST(HostReplies, TakeNamesOnlyInTheirOwnBoundedReplies) {
         {"a cause whose finish is neither yes nor no",
          Raw({L"cause", L"7", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L"", L"2"}), false},
         {"a done that retires for the last known reason",
-         Raw({L"done", L"7", L"8", L"0", L"0", L"6"}), true},
-        {"a done that retires for an unknown reason", Raw({L"done", L"7", L"8", L"0", L"0", L"7"}),
+         Raw({L"done", L"7", L"8", L"0", L"0", L"7"}), true},
+        {"a done that retires for an unknown reason", Raw({L"done", L"7", L"8", L"0", L"0", L"8"}),
          false},
         {"a class", Raw({L"class", L"7", L"1", L"{x}", L"C:\\a.ocx"}), true},
         {"a class without its file", Raw({L"class", L"7", L"0", L"{x}", L""}), false},
         {"a class with a path too long", Raw({L"class", L"7", L"0", L"{x}", tooLong}), false},
         {"a crash of any code", Raw({L"crashed", L"7", L"2147483904"}), true},
         {"a crash whose code is no number", Raw({L"crashed", L"7", L"-1"}), false},
+        {"a worker", Raw({L"worker", L"7", L"4242"}), true},
+        {"a worker of no thread", Raw({L"worker", L"7", L"0"}), false},
+        {"a worker without its thread", Raw({L"worker", L"7"}), false},
+        {"an export that returned", Raw({L"exported", L"7", L"8", L"0", L"2147942405"}), true},
+        {"a load that failed", Raw({L"exported", L"7", L"1", L"126", L"0"}), true},
+        // Only the program knows of these, and a file that is not there has no worker.
+        {"an export that timed out", Raw({L"exported", L"7", L"4", L"0", L"0"}), false},
+        {"an export of a file not there", Raw({L"exported", L"7", L"0", L"0", L"0"}), false},
+        {"an export without its result", Raw({L"exported", L"7", L"8", L"0"}), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -91,7 +100,8 @@ TEST(HostReplies, AHostCutsNamesToWhatTheProgramTakes) {
 TEST(HostRequests, CarryTheReadbackSwitchForARegistrationAlone) {
     for (const HostRequest& sent : {HostRequest{HostVerb::Register, 3, L"C:\\s.ocx", false},
                                     HostRequest{HostVerb::Register, 3, L"C:\\s.ocx", true},
-                                    HostRequest{HostVerb::Walk, 4, L"C:\\s.ocx", false}}) {
+                                    HostRequest{HostVerb::Walk, 4, L"C:\\s.ocx", false},
+                                    HostRequest{HostVerb::Resume, 5, L"", false}}) {
         const std::string bytes = EncodeHostRequest(sent);
         HostRequest got;
         ASSERT_TRUE(DecodeHostRequest(bytes.data(), bytes.size(), got));
@@ -105,6 +115,8 @@ TEST(HostRequests, CarryTheReadbackSwitchForARegistrationAlone) {
     EXPECT_FALSE(DecodeHostRequest(twoForReadback.data(), twoForReadback.size(), got));
     const std::string walkWithSwitch = Raw({L"walk", L"3", L"1", L"C:\\s.ocx"});
     EXPECT_FALSE(DecodeHostRequest(walkWithSwitch.data(), walkWithSwitch.size(), got));
+    const std::string resumeWithPath = Raw({L"resume", L"3", L"C:\\s.ocx"});
+    EXPECT_FALSE(DecodeHostRequest(resumeWithPath.data(), resumeWithPath.size(), got));
 }
 
 }  // namespace
