@@ -85,6 +85,101 @@ void CopyWithDelayImportDirectory(const std::wstring& from, const std::wstring& 
     WriteWholeFile(to, bytes);
 }
 
+void CopyWithSharedThunkTables(const std::wstring& from, const std::wstring& to,
+                               ImportDirectory directory, const std::string& library,
+                               const std::string& function, int descriptors, int tables,
+                               int entries) {
+    std::string bytes = ReadWholeFile(from);
+    ASSERT_GT(bytes.size(), 0x400u);
+    const std::size_t nt = At<LONG>(bytes, offsetof(IMAGE_DOS_HEADER, e_lfanew));
+    const auto header = At<IMAGE_FILE_HEADER>(bytes, nt + 4);
+    const std::size_t optional = nt + 4 + sizeof(IMAGE_FILE_HEADER);
+    const bool is64 = At<WORD>(bytes, optional) == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    const std::size_t directories =
+        optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory)
+                         : offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory));
+    const std::size_t sizeOfImageAt =
+        optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, SizeOfImage)
+                         : offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfImage));
+    const DWORD sectionAlignment =
+        At<DWORD>(bytes, optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, SectionAlignment)
+                                          : offsetof(IMAGE_OPTIONAL_HEADER32, SectionAlignment)));
+    const std::size_t sections = optional + header.SizeOfOptionalHeader;
+
+    // The section that ends the image grows to hold the new data, added at the file's end.
+    std::size_t lastAt = 0;
+    IMAGE_SECTION_HEADER last{};
+    for (WORD i = 0; i < header.NumberOfSections; ++i) {
+        const std::size_t at = sections + i * sizeof(IMAGE_SECTION_HEADER);
+        const auto s = At<IMAGE_SECTION_HEADER>(bytes, at);
+        if (s.VirtualAddress >= last.VirtualAddress) {
+            last = s;
+            lastAt = at;
+        }
+    }
+    ASSERT_NE(last.PointerToRawData, 0u) << "the last section has no data in the file";
+    bytes.resize((bytes.size() + 0xFFF) & ~std::size_t{0xFFF}, '\0');
+    const std::size_t dataAt = bytes.size();
+    const DWORD dataRva =
+        static_cast<DWORD>(last.VirtualAddress + (dataAt - last.PointerToRawData));
+
+    std::string data;
+    auto place = [&](const void* what, std::size_t size) {
+        const DWORD rva = static_cast<DWORD>(dataRva + data.size());
+        data.append(static_cast<const char*>(what), size);
+        data.resize((data.size() + 15) & ~std::size_t{15}, '\0');
+        return rva;
+    };
+    const DWORD libraryRva = place(library.c_str(), library.size() + 1);
+    const std::string hintAndName = std::string(2, '\0') + function + '\0';
+    const DWORD functionRva = place(hintAndName.data(), hintAndName.size());
+    std::vector<DWORD> tableRvas;
+    const std::size_t thunkSize = is64 ? 8 : 4;
+    for (int t = 0; t < tables; ++t) {
+        std::string table((static_cast<std::size_t>(entries) + 1) * thunkSize, '\0');
+        for (int i = 0; i < entries; ++i)
+            std::memcpy(table.data() + i * thunkSize, &functionRva, sizeof functionRva);
+        tableRvas.push_back(place(table.data(), table.size()));
+    }
+    std::string table;
+    for (int d = 0; d < descriptors; ++d) {
+        const DWORD thunks = tableRvas[d % tables];
+        if (directory == ImportDirectory::Imports) {
+            IMAGE_IMPORT_DESCRIPTOR descriptor{};
+            descriptor.OriginalFirstThunk = thunks;
+            descriptor.Name = libraryRva;
+            descriptor.FirstThunk = thunks;
+            table.append(reinterpret_cast<const char*>(&descriptor), sizeof descriptor);
+        } else {
+            IMAGE_DELAYLOAD_DESCRIPTOR descriptor{};
+            descriptor.Attributes.RvaBased = 1;
+            descriptor.DllNameRVA = libraryRva;
+            descriptor.ImportAddressTableRVA = thunks;
+            descriptor.ImportNameTableRVA = thunks;
+            table.append(reinterpret_cast<const char*>(&descriptor), sizeof descriptor);
+        }
+    }
+    const DWORD listed = static_cast<DWORD>(table.size());
+    table.resize(
+        table.size() + sizeof(IMAGE_IMPORT_DESCRIPTOR) + sizeof(IMAGE_DELAYLOAD_DESCRIPTOR), '\0');
+    const DWORD tableRva = place(table.data(), table.size());
+    data.resize((data.size() + 0x1FF) & ~std::size_t{0x1FF}, '\0');
+    bytes += data;
+
+    last.SizeOfRawData = static_cast<DWORD>(bytes.size() - last.PointerToRawData);
+    last.Misc.VirtualSize = last.SizeOfRawData;
+    last.Characteristics |= IMAGE_SCN_MEM_READ | IMAGE_SCN_CNT_INITIALIZED_DATA;
+    last.Characteristics &= ~static_cast<DWORD>(IMAGE_SCN_MEM_DISCARDABLE);
+    Put(bytes, lastAt, last);
+    const DWORD imageEnd = last.VirtualAddress + last.Misc.VirtualSize;
+    Put<DWORD>(bytes, sizeOfImageAt, (imageEnd + sectionAlignment - 1) & ~(sectionAlignment - 1));
+    const int entry = directory == ImportDirectory::Imports ? IMAGE_DIRECTORY_ENTRY_IMPORT
+                                                            : IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT;
+    Put(bytes, directories + entry * sizeof(IMAGE_DATA_DIRECTORY),
+        IMAGE_DATA_DIRECTORY{tableRva, listed});
+    WriteWholeFile(to, bytes);
+}
+
 void WriteOtherBitnessLibrary(const std::wstring& path) {
     // Headers and one section of code (a single return): Wine would load a library without
     // code into a process of the other bitness, as it does resource-only libraries.

@@ -19,6 +19,18 @@ void CopyWithDelayImportDirectory(const std::wstring& from, const std::wstring& 
 // built for: a 32-bit one from a 64-bit test, a 64-bit one from a 32-bit test.
 void WriteOtherBitnessLibrary(const std::wstring& path);
 
+// Where CopyWithSharedThunkTables puts its descriptors.
+enum class ImportDirectory { Imports, DelayImports };
+
+// Copies the library at `from` to `to` with its import (or delay-import) directory replaced by
+// `descriptors` descriptors that all name `library` and take turns over `tables` thunk tables
+// of `entries` functions each (all named `function`), placed in data added to the last
+// section. A hostile file makes thousands of descriptors share one huge table.
+void CopyWithSharedThunkTables(const std::wstring& from, const std::wstring& to,
+                               ImportDirectory directory, const std::string& library,
+                               const std::string& function, int descriptors, int tables,
+                               int entries);
+
 struct TypeLibraryClass {
     GUID clsid;
     bool creatable;

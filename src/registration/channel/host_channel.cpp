@@ -115,7 +115,7 @@ bool IsNameField(const std::wstring& field) {
 }
 
 // The fields of a "cause" reply after its verb and sequence.
-constexpr size_t kCauseFields = 11;
+constexpr size_t kCauseFields = 12;
 constexpr size_t kClassFields = 5;
 
 }  // namespace
@@ -184,7 +184,7 @@ std::string EncodeHostReply(const HostReply& reply) {
                            Number(c.ordinal), Number(c.foundIs64 ? 1 : 0), NameField(c.file),
                            NameField(c.function), NameField(c.assembly),
                            NameField(c.assemblyVersion), NameField(c.assemblyArchitecture),
-                           NameField(c.neededBy)});
+                           NameField(c.neededBy), Number(c.incomplete ? 1 : 0)});
         }
         case HostReplyKind::Class:
             return Encode({L"class", sequence, Number(reply.misdirected.perUser ? 1 : 0),
@@ -196,7 +196,7 @@ std::string EncodeHostReply(const HostReply& reply) {
     return Encode(
         {L"done", Number(reply.sequence), Number(static_cast<unsigned long>(reply.result.outcome)),
          Number(reply.result.error), Number(static_cast<unsigned long>(reply.result.result)),
-         Number(reply.retiring ? 1 : 0)});
+         Number(static_cast<unsigned long>(reply.retirement))});
 }
 
 bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, HostReply& reply) {
@@ -209,13 +209,14 @@ bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, Hos
     reply = HostReply{};
     reply.sequence = sequence;
     if (fields[0] == L"cause" && fields.size() == kCauseFields) {
-        unsigned long kind = 0, ordinal = 0, foundIs64 = 0;
-        if (!ParseNumber(fields[2], kind) ||
+        unsigned long kind = 0, ordinal = 0, foundIs64 = 0, incomplete = 0;
+        if (!ParseNumber(fields[11], incomplete) || incomplete > 1 ||
+            !ParseNumber(fields[2], kind) ||
             kind > static_cast<unsigned long>(CulpritKind::MissingAssembly) ||
             !ParseNumber(fields[3], ordinal) || ordinal > 0xFFFF ||
             !ParseNumber(fields[4], foundIs64) || foundIs64 > 1)
             return false;
-        for (size_t i = 5; i < kCauseFields; ++i) {
+        for (size_t i = 5; i < kCauseFields - 1; ++i) {
             if (!IsNameField(fields[i]))
                 return false;
         }
@@ -228,7 +229,8 @@ bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, Hos
                          fields[8],
                          fields[9],
                          fields[10],
-                         foundIs64 != 0};
+                         foundIs64 != 0,
+                         incomplete != 0};
         return true;
     }
     if (fields[0] == L"class" && fields.size() == kClassFields) {
@@ -270,11 +272,12 @@ bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, Hos
     unsigned long outcome = 0, error = 0, result = 0, retiring = 0;
     if (fields[0] != L"done" || fields.size() != 6 || !ParseNumber(fields[2], outcome) ||
         !ParseNumber(fields[3], error) || !ParseNumber(fields[4], result) ||
-        !ParseNumber(fields[5], retiring) || !IsHostOutcome(outcome) || retiring > 1)
+        !ParseNumber(fields[5], retiring) || !IsHostOutcome(outcome) ||
+        retiring > kLastHostRetirement)
         return false;
     reply.kind = HostReplyKind::Done;
     reply.result = {static_cast<EntryOutcome>(outcome), error, static_cast<HRESULT>(result)};
-    reply.retiring = retiring != 0;
+    reply.retirement = static_cast<HostRetirement>(retiring);
     return true;
 }
 

@@ -10,6 +10,7 @@
 
 #include "entry_result.h"
 #include "host_findings.h"
+#include "host_retirement.h"
 
 namespace kestrave {
 
@@ -59,9 +60,10 @@ enum class HostReplyKind { Worker, Exported, Done, Crashed, Cause, Class };
 struct HostReply {
     HostReplyKind kind = HostReplyKind::Done;
     unsigned long sequence = 0;
-    unsigned long workerThread = 0;      // when Worker
-    EntryResult result;                  // when Exported or Done; when Crashed, its code
-    bool retiring = false;               // when Done: the host serves no more requests
+    unsigned long workerThread = 0;  // when Worker
+    EntryResult result;              // when Exported or Done; when Crashed, its code
+    // When Done: why the host serves no more requests (None: it serves on). For figures only.
+    HostRetirement retirement = HostRetirement::None;
     DependencyCulprit culprit;           // when Cause
     ClassPointingElsewhere misdirected;  // when Class
 };

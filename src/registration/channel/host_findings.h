@@ -29,6 +29,9 @@ struct DependencyCulprit {
     std::wstring assemblyArchitecture;  // empty when the manifest names none
     std::wstring neededBy;
     bool foundIs64 = false;  // OtherBitness: the file found is 64-bit (so 32-bit was needed)
+    // The walk spent its budget (time, libraries, entries or probe files) before it was done:
+    // what it names is what it found until then.
+    bool incomplete = false;
 };
 
 // Exception codes that say an import could not be bound when it was first called, so that a

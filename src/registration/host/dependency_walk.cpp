@@ -18,7 +18,6 @@ namespace kestrave {
 namespace {
 
 // Bounds against hostile or absurd graphs; real ones stay far below them.
-constexpr std::size_t kMaxLibrariesRead = 4000;
 constexpr int kMaxDepth = 64;
 constexpr int kMaxForwardHops = 16;
 
@@ -90,13 +89,89 @@ std::string QuotedAttribute(const char* name, const std::wstring& value) {
     return std::string(" ") + name + "=\"" + escaped + "\"";
 }
 
+// The folder a probe manifest goes into: the one asked for, else this program's own.
+std::wstring ProbeFolder(const std::wstring& asked) {
+    if (!asked.empty())
+        return asked;
+    wchar_t program[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        return {};
+    return ParentFolder(std::wstring(program, length));
+}
+
+// A probe file made new by this walk, deleted through a handle once the system has read it.
+// The folder is one only administrators may change, so the file that is deleted is checked to
+// be the one that was made.
+class ProbeFile {
+  public:
+    // Makes a file of a name nobody has used in `folder` and writes `content` into it; empty
+    // Path() when that failed.
+    ProbeFile(const std::wstring& folder, const std::string& content) {
+        static LONG made = 0;
+        for (int attempt = 0; attempt < 8 && path_.empty(); ++attempt) {
+            const std::wstring candidate =
+                InFolder(folder, L"ksx" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                                     std::to_wstring(InterlockedIncrement(&made)) + L"_" +
+                                     std::to_wstring(GetTickCount()) + L".manifest");
+            FileHandle file(CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+            if (!file) {
+                if (GetLastError() != ERROR_FILE_EXISTS)
+                    return;
+                continue;
+            }
+            BY_HANDLE_FILE_INFORMATION identity{};
+            DWORD written = 0;
+            const bool wrote = WriteFile(file.get(), content.data(),
+                                         static_cast<DWORD>(content.size()), &written, nullptr) &&
+                               written == content.size();
+            if (!GetFileInformationByHandle(file.get(), &identity) || !wrote) {
+                // Made by us, so ours to delete: through the handle that made it.
+                DeleteThrough(file.get());
+                return;
+            }
+            volume_ = identity.dwVolumeSerialNumber;
+            index_ = (ULONGLONG{identity.nFileIndexHigh} << 32) | identity.nFileIndexLow;
+            path_ = candidate;
+        }
+    }
+    ~ProbeFile() {
+        if (path_.empty())
+            return;
+        // The system opens the manifest by its path and shares only reading, so no handle of
+        // ours may stay open while it reads; the file is opened again for its delete.
+        FileHandle file(CreateFileW(path_.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION identity{};
+        if (!file || !GetFileInformationByHandle(file.get(), &identity) ||
+            identity.dwVolumeSerialNumber != volume_ ||
+            ((ULONGLONG{identity.nFileIndexHigh} << 32) | identity.nFileIndexLow) != index_ ||
+            (identity.dwFileAttributes &
+             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+            return;
+        DeleteThrough(file.get());
+    }
+    ProbeFile(const ProbeFile&) = delete;
+    ProbeFile& operator=(const ProbeFile&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+
+  private:
+    static void DeleteThrough(HANDLE file) {
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    }
+
+    std::wstring path_;
+    DWORD volume_ = 0;
+    ULONGLONG index_ = 0;
+};
+
 // Whether the system can find `assembly`, asked through a manifest of our own that depends on
-// it alone.
-bool AssemblyIsInstalled(const AssemblyIdentity& assembly) {
-    wchar_t folder[MAX_PATH + 1];
-    wchar_t path[MAX_PATH + 1];
-    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"ksx", 0, path))
-        return true;  // cannot ask: name nothing rather than guess
+// it alone, written into `folder`.
+bool AssemblyIsInstalled(const AssemblyIdentity& assembly, const std::wstring& folder) {
     const std::string manifest =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
@@ -108,22 +183,13 @@ bool AssemblyIsInstalled(const AssemblyIdentity& assembly) {
         QuotedAttribute("publicKeyToken", assembly.publicKeyToken) +
         QuotedAttribute("language", assembly.language) +
         "/></dependentAssembly></dependency></assembly>";
-    bool installed = true;
-    {
-        FileHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_TEMPORARY, nullptr));
-        DWORD written = 0;
-        if (file && WriteFile(file.get(), manifest.data(), static_cast<DWORD>(manifest.size()),
-                              &written, nullptr)) {
-            file.reset();
-            ACTCTXW request{};
-            request.cbSize = sizeof request;
-            request.lpSource = path;
-            installed = static_cast<bool>(ActivationContext(CreateActCtxW(&request)));
-        }
-    }
-    DeleteFileW(path);
-    return installed;
+    const ProbeFile probe(folder, manifest);
+    if (probe.Path().empty())
+        return true;  // cannot ask: name nothing rather than guess
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.lpSource = probe.Path().c_str();
+    return static_cast<bool>(ActivationContext(CreateActCtxW(&request)));
 }
 
 std::set<std::wstring> KnownLibraries() {
@@ -164,15 +230,20 @@ enum Rank {
 class Walk {
   public:
     explicit Walk(const DependencyWalkInput& input)
-        : input_(input), knownLibraries_(KnownLibraries()) {}
+        : input_(input),
+          knownLibraries_(KnownLibraries()),
+          probeFolder_(ProbeFolder(input.probeFolder)),
+          started_(GetTickCount64()) {}
 
     DependencyCulprit Run() {
         auto reading = std::make_shared<ImportReading>(ReadImports(input_.file));
         if (reading->status != ImportReadStatus::Read)
             return {};
+        ++readCount_;
         wants64_ = reading->is64;
         visited_.insert(Lower(input_.file));
         Visit(input_.file, *reading, false, 0);
+        best_.incomplete = spent_;
         return best_;
     }
 
@@ -187,6 +258,17 @@ class Walk {
     };
 
     bool Settled() const { return bestRank_ <= kDirectRank; }
+
+    // Past the deadline the walk stops where it is. A walk past one of its other caps goes on
+    // only with what costs nothing more (names it already resolved, files that are not there),
+    // so that it still names what it can.
+    bool TimeUp() {
+        if (GetTickCount64() - started_ < input_.budget.deadlineMs)
+            return false;
+        spent_ = true;
+        return true;
+    }
+    bool Done() { return Settled() || TimeUp(); }
 
     void Note(DependencyCulprit culprit, Rank rank) {
         if (rank < bestRank_) {
@@ -217,13 +299,16 @@ class Walk {
             const DWORD attributes = GetFileAttributesW(candidate.c_str());
             if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
                 continue;
-            if (readCount_ >= kMaxLibrariesRead) {
+            if (readCount_ >= input_.budget.libraries || TimeUp()) {
                 // Past what any real graph needs: claim nothing rather than "missing".
+                spent_ = true;
                 r.where = Where::Unknown;
                 return r;
             }
             ++readCount_;
             auto reading = std::make_shared<ImportReading>(ReadImports(candidate));
+            if (reading->truncated)
+                spent_ = true;
             const bool image = reading->status == ImportReadStatus::Read ||
                                reading->status == ImportReadStatus::Malformed;
             if (image && reading->is64 != wants64_) {
@@ -246,6 +331,10 @@ class Walk {
     void CheckFunction(const std::wstring& library, const Resolution& r,
                        const ImportedFunction& function, const std::wstring& neededBy, Rank rank,
                        int depth, int hops) {
+        if (++entriesChecked_ > input_.budget.entries) {
+            spent_ = true;
+            return;
+        }
         DependencyCulprit missing;
         missing.kind = CulpritKind::MissingFunction;
         missing.file = library;
@@ -332,7 +421,16 @@ class Walk {
                 context = ContextFromLibraryManifest(path);
                 if (!context) {
                     for (const AssemblyIdentity& assembly : assemblies) {
-                        if (AssemblyIsInstalled(assembly))
+                        if (Done())
+                            return;
+                        // Unasked, an assembly might provide any library this one names:
+                        // nothing of it is named.
+                        if (probesMade_ >= input_.budget.probeFiles) {
+                            spent_ = true;
+                            return;
+                        }
+                        ++probesMade_;
+                        if (AssemblyIsInstalled(assembly, probeFolder_))
                             continue;
                         DependencyCulprit culprit;
                         culprit.kind = CulpritKind::MissingAssembly;
@@ -346,8 +444,10 @@ class Walk {
                 }
             }
         }
+        if (reading.truncated)
+            spent_ = true;
         for (const ImportedLibrary& library : reading.imports) {
-            if (Settled())
+            if (Done())
                 return;
             const Rank rank = delayed || library.delayed ? kDelayedRank : kDirectRank;
             const std::wstring name = Widen(library.name);
@@ -358,8 +458,14 @@ class Walk {
             const Resolution& r = Resolve(name);
             if (!Judge(name, r, self, rank))
                 continue;
-            for (const ImportedFunction& function : library.functions)
-                CheckFunction(name, r, function, self, rank, depth, 0);
+            // A table that several descriptors share is looked up once in each library.
+            if (checkedTables_.insert({&r, library.functions.Table()}).second) {
+                for (const ImportedFunction& function : library.functions) {
+                    if (Done())
+                        return;
+                    CheckFunction(name, r, function, self, rank, depth, 0);
+                }
+            }
             Enter(r, rank, depth);
         }
     }
@@ -369,7 +475,13 @@ class Walk {
     bool wants64_ = false;
     std::map<std::wstring, Resolution> resolutions_;
     std::set<std::wstring> visited_;
+    std::set<std::pair<const Resolution*, const void*>> checkedTables_;
+    const std::wstring probeFolder_;
+    const ULONGLONG started_;
     std::size_t readCount_ = 0;
+    std::size_t entriesChecked_ = 0;
+    std::size_t probesMade_ = 0;
+    bool spent_ = false;
     DependencyCulprit best_;
     Rank bestRank_ = kNothing;
 };

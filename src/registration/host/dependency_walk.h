@@ -12,6 +12,15 @@
 
 namespace kestrave {
 
+// What one walk may spend. Real import graphs stay far below every cap; a hostile file meets
+// one of them and the walk says it did not finish.
+struct DependencyWalkBudget {
+    DWORD deadlineMs = 3000;         // well inside the 10 s a file is given
+    std::size_t libraries = 512;     // library files read, the queued one included
+    std::size_t entries = 1u << 18;  // imported functions looked up, all libraries together
+    std::size_t probeFiles = 16;     // manifests written to ask whether an assembly is there
+};
+
 struct DependencyWalkInput {
     std::wstring file;                        // the library that failed, by its full path
     std::vector<std::wstring> searchFolders;  // where the loader looks, in its order
@@ -19,6 +28,10 @@ struct DependencyWalkInput {
     // asked of the loader) and not descended into. Only meaningful in a process of the file's
     // own bitness, as a registration host is.
     bool trustLoadedLibraries = true;
+    DependencyWalkBudget budget = {};
+    // Where the walk writes the manifests it asks the system about: a folder only
+    // administrators may change (a host's own run folder). Empty: this program's own folder.
+    std::wstring probeFolder = {};
 };
 
 // Walks the import graph of `input.file` the way the loader would, and names the first thing

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -47,7 +48,8 @@ class Host {
 
     void Serve() {
         HostRequest request;
-        while (!retiring_ && ReadHostRequest(pipe_, request) && request.verb != HostVerb::Quit) {
+        while (retirement_ == HostRetirement::None && ReadHostRequest(pipe_, request) &&
+               request.verb != HostVerb::Quit) {
             if (request.verb == HostVerb::Resume)
                 break;  // only ever the answer to "worker"
             if (request.verb == HostVerb::Walk)
@@ -66,6 +68,7 @@ class Host {
         bool asked = false;
         bool resumed = false;
         const std::vector<HMODULE> modulesBefore = LoadedModules();
+        servedFiles_.insert(LowerPath(request.path));
         const EntryResult result = CallServerEntry(
             request.path, unregister,
             [&](DWORD workerThread) {
@@ -77,8 +80,8 @@ class Host {
                 Reply(worker);
                 // Nothing of the server's runs before the program holds the worker.
                 HostRequest go;
-                resumed = !retiring_ && ReadHostRequest(pipe_, go) && go.verb == HostVerb::Resume &&
-                          go.sequence == request.sequence;
+                resumed = retirement_ == HostRetirement::None && ReadHostRequest(pipe_, go) &&
+                          go.verb == HostVerb::Resume && go.sequence == request.sequence;
                 if (!resumed)
                     return false;
                 g_faultSequence = static_cast<LONG>(request.sequence);
@@ -89,15 +92,17 @@ class Host {
             &loadedAt);
         if (asked && !resumed) {
             // The program did not let the worker go: it has done with this host.
-            retiring_ = true;
+            Retire(HostRetirement::ProgramGone);
             return;
         }
         // Nothing one server leaves behind may reach the next file: a host that holds any of
         // it serves no more. What it changed in the process is set back now, so that the walk
         // and the readback below run as the host started, too.
-        if (result.outcome != EntryOutcome::NotFound &&
-            (ServerLeftSomethingBehind(loadedAt, modulesBefore) || !state_.SetBack()))
-            retiring_ = true;
+        if (result.outcome != EntryOutcome::NotFound) {
+            Retire(ServerLeftSomethingBehind(loadedAt, modulesBefore, servedFiles_));
+            if (!state_.SetBack())
+                Retire(HostRetirement::StateNotSetBack);
+        }
         // The worker has ended: its outcome goes out before anything else the host does for
         // this file, so that nothing after it can overrun and take a success back.
         if (resumed) {
@@ -121,14 +126,20 @@ class Host {
         HostReply done;
         done.sequence = request.sequence;
         done.result = result;
-        done.retiring = retiring_;
+        done.retirement = retirement_;
         Reply(done);
     }
 
     // A host the program no longer hears serves no more.
     void Reply(const HostReply& reply) {
         if (!WriteHostReply(pipe_, reply))
-            retiring_ = true;
+            Retire(HostRetirement::ProgramGone);
+    }
+
+    // The first reason found is the one told.
+    void Retire(HostRetirement why) {
+        if (retirement_ == HostRetirement::None)
+            retirement_ = why;
     }
 
     // A walk after the host that loaded the file crashed: this one has run no server's code.
@@ -165,7 +176,10 @@ class Host {
 
     HANDLE pipe_;
     const HostState state_;
-    bool retiring_ = false;
+    HostRetirement retirement_ = HostRetirement::None;
+    // Every file this host was asked to load: one of them left mapped by another server would
+    // be found already loaded when its own turn comes.
+    std::set<std::wstring> servedFiles_;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <optional>
 
 #include "handles.h"
@@ -125,7 +127,12 @@ class ImageFile {
     bool ReadManifest(ImportReading& reading) const;
 
   private:
-    bool ReadThunks(DWORD rva, ImportedLibrary& library) const;
+    enum class Thunks { Read, Malformed, OverBudget };
+    Thunks ReadThunks(DWORD rva, ImportedLibrary& library) const;
+    // Reads the thunks of one descriptor and adds its library; false when the reading ends here
+    // (malformed, or over budget: then `reading.truncated` says so).
+    bool AddLibrary(DWORD thunksRva, bool hasThunks, ImportedLibrary library,
+                    ImportReading& reading) const;
 
     const std::uint8_t* data_;
     std::size_t size_;
@@ -134,6 +141,10 @@ class ImageFile {
     bool is64_ = false;
     std::vector<Section> sections_;
     IMAGE_DATA_DIRECTORY directories_[IMAGE_NUMBEROF_DIRECTORY_ENTRIES] = {};
+    // Every thunk table read so far, by its address: a table several descriptors share is read
+    // once. And how many entries all of them hold.
+    mutable std::map<DWORD, std::shared_ptr<const std::vector<ImportedFunction>>> tables_;
+    mutable std::size_t entriesRead_ = 0;
 };
 
 bool ImageFile::LoadHeaders(ImportReading& reading) {
@@ -209,40 +220,64 @@ bool ImageFile::LoadHeaders(ImportReading& reading) {
     return true;
 }
 
-bool ImageFile::ReadThunks(DWORD rva, ImportedLibrary& library) const {
+ImageFile::Thunks ImageFile::ReadThunks(DWORD rva, ImportedLibrary& library) const {
+    if (auto known = tables_.find(rva); known != tables_.end()) {
+        library.functions = ImportedFunctions(known->second);
+        return Thunks::Read;
+    }
     const std::size_t thunkSize = is64_ ? 8 : 4;
+    auto functions = std::make_shared<std::vector<ImportedFunction>>();
     for (std::size_t i = 0;; ++i) {
         if (i >= kMaxFunctionsPerLibrary)
-            return false;
+            return Thunks::Malformed;
         const DWORD at = rva + static_cast<DWORD>(i * thunkSize);
         if (at < rva)
-            return false;  // wrapped round
+            return Thunks::Malformed;  // wrapped round
         ULONGLONG thunk = 0;
         if (is64_) {
             if (!Read(at, thunk))
-                return false;
+                return Thunks::Malformed;
         } else {
             DWORD thunk32 = 0;
             if (!Read(at, thunk32))
-                return false;
+                return Thunks::Malformed;
             thunk = thunk32;
             if (thunk & IMAGE_ORDINAL_FLAG32)
                 thunk = (thunk & 0xFFFF) | IMAGE_ORDINAL_FLAG64;
         }
         if (thunk == 0)
-            return true;
+            break;
+        if (entriesRead_ + functions->size() >= kMaxImportEntries)
+            return Thunks::OverBudget;
         ImportedFunction function;
         if (thunk & IMAGE_ORDINAL_FLAG64) {
             function.ordinal = static_cast<WORD>(thunk & 0xFFFF);
         } else {
             if (thunk > 0xFFFFFFFFull)
-                return false;
+                return Thunks::Malformed;
             // IMAGE_IMPORT_BY_NAME: a two-byte hint, then the name.
             if (!ReadName(static_cast<DWORD>(thunk) + 2, function.name))
-                return false;
+                return Thunks::Malformed;
         }
-        library.functions.push_back(std::move(function));
+        functions->push_back(std::move(function));
     }
+    entriesRead_ += functions->size();
+    tables_[rva] = functions;
+    library.functions = ImportedFunctions(std::move(functions));
+    return Thunks::Read;
+}
+
+bool ImageFile::AddLibrary(DWORD thunksRva, bool hasThunks, ImportedLibrary library,
+                           ImportReading& reading) const {
+    if (hasThunks) {
+        const Thunks thunks = ReadThunks(thunksRva, library);
+        if (thunks == Thunks::OverBudget)
+            reading.truncated = true;
+        if (thunks != Thunks::Read)
+            return false;
+    }
+    reading.imports.push_back(std::move(library));
+    return true;
 }
 
 bool ImageFile::ReadImportTable(ImportReading& reading) const {
@@ -262,9 +297,8 @@ bool ImageFile::ReadImportTable(ImportReading& reading) const {
             return false;
         const DWORD thunks =
             descriptor.OriginalFirstThunk ? descriptor.OriginalFirstThunk : descriptor.FirstThunk;
-        if (!ReadThunks(thunks, library))
-            return false;
-        reading.imports.push_back(std::move(library));
+        if (!AddLibrary(thunks, true, std::move(library), reading))
+            return reading.truncated;
     }
 }
 
@@ -298,9 +332,8 @@ bool ImageFile::ReadDelayImportTable(ImportReading& reading) const {
         library.delayed = true;
         if (!name || !names || !ReadName(*name, library.name))
             return false;
-        if (*names != 0 && !ReadThunks(*names, library))
-            return false;
-        reading.imports.push_back(std::move(library));
+        if (!AddLibrary(*names, *names != 0, std::move(library), reading))
+            return reading.truncated;
     }
 }
 
@@ -406,8 +439,10 @@ ImportReading ReadImportsFromBytes(const std::uint8_t* data, std::size_t size) {
     ImageFile image(data, size);
     if (!image.LoadHeaders(reading))
         return reading;
-    if (!image.ReadImportTable(reading) || !image.ReadDelayImportTable(reading) ||
-        !image.ReadExportTable(reading) || !image.ReadManifest(reading)) {
+    // A reading over its budget stops taking imports but still reads the exports and manifest.
+    const bool imports = image.ReadImportTable(reading) &&
+                         (reading.truncated || image.ReadDelayImportTable(reading));
+    if (!imports || !image.ReadExportTable(reading) || !image.ReadManifest(reading)) {
         // Half a table would name libraries and functions that are not really there.
         ImportReading malformed;
         malformed.status = ImportReadStatus::Malformed;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,10 +20,29 @@ struct ImportedFunction {
     WORD ordinal = 0;  // meaningful only when `name` is empty
 };
 
+// One table of imported functions. Several descriptors may name the same table (a hostile
+// file may make thousands of them share one huge table): it is read once and shared.
+class ImportedFunctions {
+  public:
+    ImportedFunctions() = default;
+    explicit ImportedFunctions(std::shared_ptr<const std::vector<ImportedFunction>> entries)
+        : entries_(std::move(entries)) {}
+    std::size_t size() const { return entries_ ? entries_->size() : 0; }
+    bool empty() const { return size() == 0; }
+    const ImportedFunction& operator[](std::size_t i) const { return (*entries_)[i]; }
+    const ImportedFunction* begin() const { return entries_ ? entries_->data() : nullptr; }
+    const ImportedFunction* end() const { return begin() + size(); }
+    // The same for every descriptor that shares the table.
+    const void* Table() const { return entries_.get(); }
+
+  private:
+    std::shared_ptr<const std::vector<ImportedFunction>> entries_;
+};
+
 struct ImportedLibrary {
     std::string name;  // as written in the file (ANSI code page), e.g. "KERNEL32.dll"
     bool delayed = false;
-    std::vector<ImportedFunction> functions;
+    ImportedFunctions functions;
 };
 
 struct ExportTable {
@@ -56,7 +76,15 @@ struct ImportReading {
     std::vector<ImportedLibrary> imports;  // the direct ones first, then the delay-loaded ones
     ExportTable exports;
     std::string manifest;  // the manifest resource 2 (a library's own), empty when none
+    // Read, but the file names more imported functions than a reading takes
+    // (kMaxImportEntries): `imports` holds the libraries read until then, each whole.
+    bool truncated = false;
 };
+
+// At most this many imported functions are read from one file, all tables together (a table
+// that several descriptors share counts once): room for one table of the largest size beside
+// the rest. Real libraries import a few thousand.
+inline constexpr std::size_t kMaxImportEntries = 1u << 17;
 
 // Reads the file at `path`, mapped read-only. The file is opened without write or delete
 // sharing, so nobody can shrink it under the mapping while it is read.

@@ -4,10 +4,13 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "file_lookup.h"
 #include "handles.h"
+#include "path.h"
+#include "system_folders.h"
 
 namespace kestrave {
 namespace {
@@ -229,27 +232,76 @@ std::vector<HMODULE> LoadedModules() {
     }
 }
 
-bool ServerLeftSomethingBehind(HMODULE loadedAt, const std::vector<HMODULE>& modulesBefore) {
+std::wstring LowerPath(std::wstring path) {
+    if (!path.empty())
+        CharLowerBuffW(path.data(), static_cast<DWORD>(path.size()));
+    return path;
+}
+
+bool IsSystemLibraryPath(const std::wstring& path) {
+    const std::wstring lower = LowerPath(path);
+    if (lower.find(L"\\..\\") != std::wstring::npos || lower.find(L'/') != std::wstring::npos)
+        return false;
+    const std::wstring folder = LowerPath(ParentFolder(path));
+    const std::wstring system = LowerPath(SystemFolder());
+    if (!system.empty() && folder == system)
+        return true;
+    // A 32-bit host on 64-bit Windows may be told its system libraries' real folder.
+    wchar_t wow64[MAX_PATH + 1];
+    const UINT wow64Length = GetSystemWow64DirectoryW(wow64, MAX_PATH + 1);
+    if (wow64Length > 0 && wow64Length <= MAX_PATH &&
+        folder == LowerPath(std::wstring(wow64, wow64Length)))
+        return true;
+    const std::wstring windows = LowerPath(SystemWindowsFolder());
+    if (windows.empty())
+        return false;
+    const std::wstring sideBySide = windows + L"\\winsxs\\";
+    return folder == windows || lower.compare(0, sideBySide.size(), sideBySide) == 0;
+}
+
+HostRetirement ServerLeftSomethingBehind(HMODULE loadedAt,
+                                         const std::vector<HMODULE>& modulesBefore,
+                                         const std::set<std::wstring>& servedFiles) {
     // Asked by address, which the loader answers from its list; asked by path, it would look
     // the file up on disk again. Nothing else is loaded between the release and this question.
     HMODULE stillMapped = nullptr;
     if (loadedAt && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                        reinterpret_cast<LPCWSTR>(loadedAt), &stillMapped))
-        return true;
-    // A library the server loaded and kept (or the system loaded for it) may run code of its
-    // own, or stand in for the next server's.
+        return HostRetirement::ServerStillMapped;
     const std::vector<HMODULE> now = LoadedModules();
-    if (now.empty() || modulesBefore.empty() ||
-        !std::includes(modulesBefore.begin(), modulesBefore.end(), now.begin(), now.end()))
-        return true;
-    // The prepared thread for the next server is the host's own.
+    if (now.empty() || modulesBefore.empty())
+        return HostRetirement::CannotTell;
+    // A library the server kept (or the system loaded for it) may stay only when any next
+    // server that needs it would get the very same file anyway: one of the system's own
+    // folders that is no file of the batch's. One from elsewhere may stand in for the next
+    // server's, and a file of the batch would be found already loaded, its start-up code run
+    // for another server.
+    std::vector<HMODULE> added;
+    std::set_difference(now.begin(), now.end(), modulesBefore.begin(), modulesBefore.end(),
+                        std::back_inserter(added));
+    for (HMODULE module : added) {
+        wchar_t buffer[MAX_PATH + 1];
+        const DWORD length = GetModuleFileNameW(module, buffer, MAX_PATH + 1);
+        if (length == 0 || length > MAX_PATH)
+            return HostRetirement::CannotTell;
+        const std::wstring path(buffer, length);
+        if (servedFiles.count(LowerPath(path)))
+            return HostRetirement::LibraryOfTheBatch;
+        if (!IsSystemLibraryPath(path))
+            return HostRetirement::LibraryOutside;
+    }
+    // The prepared thread for the next server is the host's own. A thread that a library left
+    // mapped has started is counted here too.
     const LONG prepared = g_nextThread ? 1 : 0;
     if (g_liveThreads > g_ownThreads + prepared)
-        return true;
+        return HostRetirement::ThreadLeft;
     // When the system cannot list them, the host cannot tell: it retires.
     const LONG seen = ThreadsSeenBySystem();
-    return seen < 0 || seen > g_ownThreadsSeenBySystem + prepared;
+    if (seen < 0)
+        return HostRetirement::CannotTell;
+    return seen > g_ownThreadsSeenBySystem + prepared ? HostRetirement::ThreadLeft
+                                                      : HostRetirement::None;
 }
 
 }  // namespace kestrave

@@ -5,13 +5,14 @@
 #include <windows.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "entry_result.h"
+#include "host_retirement.h"
 
 namespace kestrave {
-
 
 // Loads the server at `path` and runs its DllRegisterServer (or DllUnregisterServer) on a
 // thread of its own in a single-threaded apartment. The thread is ended before the library is
@@ -39,9 +40,22 @@ void NoteOwnThreads();
 // The libraries mapped in this process now.
 std::vector<HMODULE> LoadedModules();
 
-// True when a server left something behind in this process that could reach the next one: a
-// thread still running, its library still mapped at `loadedAt` (null when it never loaded), or
-// any library mapped now that was not in `modulesBefore`.
-bool ServerLeftSomethingBehind(HMODULE loadedAt, const std::vector<HMODULE>& modulesBefore);
+// What a server left behind in this process that could reach the next one, or None. A thread
+// still running, its own library still mapped at `loadedAt` (null when it never loaded), or a
+// library mapped now that was not in `modulesBefore` and either lies outside the system folder,
+// the Windows folder and its side-by-side store, or is one of `servedFiles` (the lower-case
+// paths this host was asked to load): the next server would not get it from the same place
+// anyway. A system library the server left mapped is what any next server that needs it would
+// load from there.
+HostRetirement ServerLeftSomethingBehind(HMODULE loadedAt,
+                                         const std::vector<HMODULE>& modulesBefore,
+                                         const std::set<std::wstring>& servedFiles);
+
+// True when `path` (a library's full path) lies in the system folder, in the Windows folder
+// itself or in its side-by-side store.
+bool IsSystemLibraryPath(const std::wstring& path);
+
+// `path` in lower case, as the served files are noted.
+std::wstring LowerPath(std::wstring path);
 
 }  // namespace kestrave

@@ -17,6 +17,8 @@ std::wstring FileName(std::wstring_view path) {
     return SplitPath(path).name;
 }
 
+std::wstring CulpritText(const DependencyCulprit& culprit, bool inSourceFolder);
+
 }  // namespace
 
 std::wstring ShownName(std::wstring_view name) {
@@ -34,6 +36,15 @@ std::wstring ShownName(std::wstring_view name) {
 }
 
 std::wstring DependencyCauseText(const DependencyCulprit& culprit, bool inSourceFolder) {
+    std::wstring text = CulpritText(culprit, inSourceFolder);
+    if (!text.empty() && culprit.incomplete)
+        text += std::wstring(L"; ") + kWalkUnfinishedText;
+    return text;
+}
+
+namespace {
+
+std::wstring CulpritText(const DependencyCulprit& culprit, bool inSourceFolder) {
     const std::wstring neededBy = ShownName(culprit.neededBy);
     const std::wstring file = ShownName(culprit.file);
     switch (culprit.kind) {
@@ -70,6 +81,8 @@ std::wstring DependencyCauseText(const DependencyCulprit& culprit, bool inSource
     }
     return {};
 }
+
+}  // namespace
 
 bool MissingFileIsInFolder(const DependencyCulprit& culprit, const std::wstring& folder) {
     if (culprit.kind != CulpritKind::MissingFile || folder.empty())

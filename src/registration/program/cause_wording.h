@@ -16,9 +16,14 @@ constexpr std::size_t kMaxShownNameLength = 260;
 // (an ellipsis marks the cut).
 std::wstring ShownName(std::wstring_view name);
 
-// The reason for the report, e.g. "缺少 a_mid.dll 需要的文件 nosuchdep2.dll"; empty when the
-// walk found nothing, so that the load's own error text stays. `inSourceFolder` says that the
-// missing file sits in the queued file's source folder (see MissingFileIsInFolder).
+// What a reason says of a walk that spent its budget before it was done.
+inline constexpr wchar_t kWalkUnfinishedText[] = L"依赖关系太多, 没有查完";
+
+// The reason for the report, e.g. "缺少 a_mid.dll 需要的文件 nosuchdep2.dll", followed by
+// kWalkUnfinishedText when the walk did not finish; empty when the walk found nothing, so
+// that the load's own error text stays (the caller adds kWalkUnfinishedText to it then).
+// `inSourceFolder` says that the missing file sits in the queued file's source folder (see
+// MissingFileIsInFolder).
 std::wstring DependencyCauseText(const DependencyCulprit& culprit, bool inSourceFolder);
 
 // True when the file the culprit names as missing is a plain file in `folder`: it was left

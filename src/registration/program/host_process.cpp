@@ -1,5 +1,7 @@
 #include "host_process.h"
 
+#include <psapi.h>
+
 #include <sddl.h>
 
 #include <vector>
@@ -139,7 +141,11 @@ std::unique_ptr<HostProcess> HostProcess::Start(const std::wstring& image, DWORD
         return nullptr;
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    // No real registration comes near the memory limit; a host that a hostile file drives past
+    // it fails its allocations instead of taking the machine's memory.
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_JOB_MEMORY;
+    limits.JobMemoryLimit = kHostJobMemoryLimit;
     if (!SetInformationJobObject(host->job_.get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof limits)) {
         error = GetLastError();
@@ -278,6 +284,14 @@ HostProcess::Got HostProcess::Receive(std::string& bytes, DWORD limit, DWORD lim
     CancelIo(pipe_.get());
     GetOverlappedResult(pipe_.get(), &overlapped, &read, TRUE);
     return woken == WAIT_TIMEOUT ? Got::TimedOut : Got::Ended;
+}
+
+SIZE_T HostProcess::PeakMemory() const {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!K32GetProcessMemoryInfo(process_.get(), &counters, sizeof counters))
+        return 0;
+    return counters.PeakPagefileUsage;
 }
 
 void HostProcess::End(const HostWait& wait) {

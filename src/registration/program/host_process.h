@@ -20,6 +20,9 @@ using HostWait = std::function<DWORD(DWORD count, const HANDLE* handles, DWORD t
 
 DWORD PlainHostWait(DWORD count, const HANDLE* handles, DWORD timeoutMs);
 
+// What a host's job may take in memory, all its processes together.
+inline constexpr SIZE_T kHostJobMemoryLimit = SIZE_T{1} << 30;
+
 // How long an ended host's job may take to go away before the program gives up waiting.
 inline constexpr DWORD kHostEndWaitMs = 3000;
 
@@ -51,6 +54,10 @@ class HostProcess {
     bool HasUnaskedMessage() const;
     // Nothing but the host runs in its job: no process a server started.
     bool RunsAlone() const;
+
+    // The most memory the host has held so far (bytes committed), for figures; 0 when the
+    // system cannot say.
+    SIZE_T PeakMemory() const;
 
     // Ends the job and waits, within kHostEndWaitMs, until the host has let go of everything.
     void End(const HostWait& wait);

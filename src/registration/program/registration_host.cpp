@@ -1,5 +1,7 @@
 #include "registration_host.h"
 
+#include <algorithm>
+
 #include "batch_report.h"
 #include "cause_wording.h"
 #include "file_lookup.h"
@@ -11,6 +13,28 @@ namespace {
 
 int Slot(ImageKind kind) {
     return kind == ImageKind::X64 ? 1 : 0;
+}
+
+const char* HostRetirementLabel(HostRetirement why) {
+    switch (why) {
+        case HostRetirement::None:
+            break;
+        case HostRetirement::ServerStillMapped:
+            return "host: the server's library stayed mapped";
+        case HostRetirement::LibraryOutside:
+            return "host: a library from outside the system folders stayed";
+        case HostRetirement::LibraryOfTheBatch:
+            return "host: a file it served stayed mapped";
+        case HostRetirement::ThreadLeft:
+            return "host: a thread was left running";
+        case HostRetirement::CannotTell:
+            return "host: could not list its modules or threads";
+        case HostRetirement::ProgramGone:
+            return "host: a reply was not taken";
+        case HostRetirement::StateNotSetBack:
+            return "host: could not set its process state back";
+    }
+    return "host: serves no more";
 }
 
 bool SameEntryResult(const EntryResult& a, const EntryResult& b) {
@@ -67,6 +91,15 @@ HostSession::HostSession(HostImages& images, HostWait wait)
 // Each host's job is ended with it; nothing needs to be waited for.
 HostSession::~HostSession() = default;
 
+SIZE_T HostSession::PeakHostMemory() const {
+    SIZE_T peak = peakHostMemory_;
+    for (const std::unique_ptr<HostProcess>& host : hosts_) {
+        if (host)
+            peak = std::max(peak, host->PeakMemory());
+    }
+    return peak;
+}
+
 void HostSession::WaitWith(HostWait wait) {
     wait_ = wait ? std::move(wait) : idleWait_;
 }
@@ -82,7 +115,7 @@ HostProcess* HostSession::HostFor(ImageKind kind, std::wstring& whyNot) {
     // an explanation, and one that wrote what nobody asked for is not asked again: a fresh one
     // takes over.
     if (host && (host->HasEnded() || host->HasUnaskedMessage()))
-        End(kind);
+        End(kind, "went away or spoke unasked while idle");
     if (host)
         return host.get();
     const std::wstring image = images_.ImageFor(kind, whyNot);
@@ -98,8 +131,12 @@ HostProcess* HostSession::HostFor(ImageKind kind, std::wstring& whyNot) {
     return host.get();
 }
 
-void HostSession::End(ImageKind kind) {
+void HostSession::End(ImageKind kind, const char* why) {
     std::unique_ptr<HostProcess>& host = hosts_[Slot(kind)];
+    if (host) {
+        ++retirements_[why];
+        peakHostMemory_ = std::max(peakHostMemory_, host->PeakMemory());
+    }
     serversLoaded_[Slot(kind)] = 0;
     served_[Slot(kind)] = false;
     if (host)
@@ -125,7 +162,7 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
             return exchange;
         if (!host->Send(request, wait_, kFileStepLimitMs)) {
             exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
-            End(kind);
+            End(kind, "did not take a request");
             if (attempt == 0)
                 continue;
             return exchange;
@@ -160,7 +197,7 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 // nothing the host does after it (a readback that overran, a fault or an end)
                 // turns it into another. Whatever else it found is not waited for.
                 exchange.answered = true;
-                End(kind);
+                End(kind, "went on after the export's outcome");
                 return exchange;
             }
             if (got == HostProcess::Got::TimedOut) {
@@ -205,7 +242,7 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 // The host told of the fault it caught and is ending itself.
                 exchange.answered = true;
                 exchange.result = reply.result;
-                End(kind);
+                End(kind, "a server crashed");
                 return exchange;
             } else {
                 exchange.answered = true;
@@ -214,14 +251,20 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 const bool worn = worker && ++serversLoaded_[Slot(kind)] >= kServersPerHost;
                 // The host's own word can only retire it sooner: the program looks at what runs
                 // in its job itself.
-                if (reply.retiring || worn || !host->RunsAlone())
-                    End(kind);
+                if (reply.retirement != HostRetirement::None)
+                    End(kind, HostRetirementLabel(reply.retirement));
+                else if (worn)
+                    End(kind, "served its share of servers");
+                else if (!host->RunsAlone())
+                    End(kind, "a process runs in its job");
                 return exchange;
             }
-            End(kind);
+            End(kind, got == HostProcess::Got::TimedOut ? "timed out"
+                      : got == HostProcess::Got::Ended  ? "a server ended it"
+                                                        : "misbehaved");
             return exchange;
         }
-        End(kind);
+        End(kind, "slow to take up a request");
     }
 }
 
@@ -236,7 +279,7 @@ DependencyCulprit HostSession::CauseOf(ImageKind kind, const Exchange& exchange,
         return {};
     // The host that crashed is gone; the headers are read by a fresh one, in which no server's
     // code has run.
-    End(kind);
+    End(kind, "crashed at binding an import");
     const Exchange walk = Ask(kind, HostVerb::Walk, systemCopy, kFileStepLimitMs);
     return walk.answered ? walk.culprit : DependencyCulprit{};
 }
@@ -264,6 +307,8 @@ RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& sou
             DependencyCauseText(culprit, MissingFileIsInFolder(culprit, ParentFolder(source)));
         if (!cause.empty())
             step.failure = cause;
+        else if (culprit.incomplete)
+            step.failure += std::wstring(L"; ") + kWalkUnfinishedText;
     } else {
         for (const ClassPointingElsewhere& finding : exchange.classesElsewhere)
             step.classesElsewhere.push_back(
@@ -275,7 +320,7 @@ RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& sou
 
     // The copy this run made goes again. The host that loaded it may still map it, so it is
     // ended first (one that failed is over already).
-    End(kind);
+    End(kind, "a failed copy is taken back");
     const std::wstring kept = TakeBackFailedCopy(step, source);
     if (!kept.empty())
         step.failure += L"; " + kept;
@@ -299,7 +344,7 @@ HostSession::CopyDeletion HostSession::DeleteSystemCopy(ImageKind kind, const st
     // A server may keep its own file mapped after it was released; only the end of the host
     // that loaded it lets go of it.
     if (deletion.error != ERROR_SUCCESS && hosts_[Slot(kind)]) {
-        End(kind);
+        End(kind, "still maps a copy to delete");
         deletion = DeleteSystemCopyStep(source, viewed);
     }
     return {deletion.deleted, deletion.keptAsOnlyCopy,

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -72,8 +73,13 @@ class HostSession {
     CopyDeletion DeleteSystemCopy(ImageKind kind, const std::wstring& source,
                                   const std::wstring& systemCopy);
 
-    // How many hosts this session started (for the benchmark's figures).
+    // How many hosts this session started, and why each one it ended was ended, by the host's
+    // word or the program's own (for the benchmark's figures; nothing is decided from them).
     int HostsStarted() const { return hostsStarted_; }
+    const std::map<std::string, int>& Retirements() const { return retirements_; }
+    // The most memory any host of this session held, as far as the ended ones and those still
+    // running show (for the benchmark's figures).
+    SIZE_T PeakHostMemory() const;
 
     // Whether hosts read a registration's classes back (on unless a benchmark weighs them).
     void ReadClassesBack(bool on) { readClassesBack_ = on; }
@@ -91,7 +97,7 @@ class HostSession {
     HostProcess* HostFor(ImageKind kind, std::wstring& whyNot);
     // Ends the host of `kind` and its whole job, and waits (within a limit) until it has let go
     // of every file it had open.
-    void End(ImageKind kind);
+    void End(ImageKind kind, const char* why);
     Exchange Ask(ImageKind kind, HostVerb verb, const std::wstring& path, DWORD waitLimitMs);
     // The cause of a failed load or a crash at binding an import, as a host names it; None when
     // none is found.
@@ -105,6 +111,8 @@ class HostSession {
     int serversLoaded_[2] = {0, 0};
     bool served_[2] = {false, false};
     int hostsStarted_ = 0;
+    std::map<std::string, int> retirements_;
+    SIZE_T peakHostMemory_ = 0;
     unsigned long lastSequence_ = 0;
     bool readClassesBack_ = true;
 };

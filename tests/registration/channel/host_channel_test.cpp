@@ -41,17 +41,27 @@ TEST(HostReplies, TakeNamesOnlyInTheirOwnBoundedReplies) {
     } cases[] = {
         {"a cause with every name at the longest", EncodeHostReply(CauseReply(longest)), true},
         {"a cause with a name one character too long",
-         Raw({L"cause", L"7", L"1", L"0", L"0", tooLong, L"", L"", L"", L"", L""}), false},
+         Raw({L"cause", L"7", L"1", L"0", L"0", tooLong, L"", L"", L"", L"", L"", L"0"}), false},
         {"a cause with a field too few",
-         Raw({L"cause", L"7", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L""}), false},
+         Raw({L"cause", L"7", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L""}), false},
         {"a cause with a field too many",
-         Raw({L"cause", L"7", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L"", L""}), false},
+         Raw({L"cause", L"7", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L"", L"0", L""}),
+         false},
         {"a cause of an unknown kind",
-         Raw({L"cause", L"7", L"5", L"0", L"0", L"a.dll", L"", L"", L"", L"", L""}), false},
+         Raw({L"cause", L"7", L"5", L"0", L"0", L"a.dll", L"", L"", L"", L"", L"", L"0"}), false},
         {"a cause with an ordinal beyond 16 bits",
-         Raw({L"cause", L"7", L"2", L"65536", L"0", L"a.dll", L"", L"", L"", L"", L""}), false},
+         Raw({L"cause", L"7", L"2", L"65536", L"0", L"a.dll", L"", L"", L"", L"", L"", L"0"}),
+         false},
         {"a cause for another request",
-         Raw({L"cause", L"8", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L""}), false},
+         Raw({L"cause", L"8", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L"", L"0"}), false},
+        {"a cause of a walk that did not finish",
+         Raw({L"cause", L"7", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L"", L"1"}), true},
+        {"a cause whose finish is neither yes nor no",
+         Raw({L"cause", L"7", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L"", L"2"}), false},
+        {"a done that retires for the last known reason",
+         Raw({L"done", L"7", L"8", L"0", L"0", L"7"}), true},
+        {"a done that retires for an unknown reason", Raw({L"done", L"7", L"8", L"0", L"0", L"8"}),
+         false},
         {"a class", Raw({L"class", L"7", L"1", L"{x}", L"C:\\a.ocx"}), true},
         {"a class without its file", Raw({L"class", L"7", L"0", L"{x}", L""}), false},
         {"a class with a path too long", Raw({L"class", L"7", L"0", L"{x}", tooLong}), false},
@@ -84,6 +94,7 @@ TEST(HostReplies, AHostCutsNamesToWhatTheProgramTakes) {
     EXPECT_EQ(got.culprit.file, std::wstring(kHostNameLimit, L'x'));
     EXPECT_EQ(got.culprit.ordinal, 42);
     EXPECT_TRUE(got.culprit.foundIs64);
+    EXPECT_FALSE(got.culprit.incomplete);
 }
 
 TEST(HostRequests, CarryTheReadbackSwitchForARegistrationAlone) {

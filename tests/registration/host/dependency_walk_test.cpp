@@ -262,6 +262,71 @@ TEST(FindMissingDependency, LooksInTheSearchFoldersInTheirOrder) {
     EXPECT_EQ(found.neededBy, L"a_mid.dll");
 }
 
+// A walk spends at most its budget of time, libraries, entries and probe files; one that
+// runs out says so and names what it found until then. A table that a thousand descriptors
+// share is looked up once.
+TEST(FindMissingDependency, StopsAtItsBudgetAndSaysSo) {
+    TempFolder folder;
+    const std::wstring shared = folder / L"shared.dll";
+    testing::CopyWithSharedThunkTables(TestServerPath(L"good_server.dll"), shared,
+                                       testing::ImportDirectory::Imports, "kernel32.dll",
+                                       "GetTickCount", 1024, 1, 65535);
+    const std::wstring missing = folder / L"missing.dll";
+    testing::CopyWithSharedThunkTables(TestServerPath(L"good_server.dll"), missing,
+                                       testing::ImportDirectory::DelayImports, "nosuchdelay.dll",
+                                       "D1", 1024, 1, 65535);
+    const std::wstring assembly = folder / L"s_sxs.ocx";
+    testing::CopyOrFail(TestServerPath(L"cause_sxs_server.dll"), assembly);
+    auto budget = [](std::function<void(DependencyWalkBudget&)> change) {
+        DependencyWalkBudget b;
+        change(b);
+        return b;
+    };
+    struct Case {
+        const char* what;
+        std::wstring file;
+        bool trustLoaded;
+        DependencyWalkBudget budget;
+        CulpritKind kind;
+        bool incomplete;
+    } cases[] = {
+        {"a shared table within the budget", shared, true, {}, CulpritKind::None, false},
+        {"the same, each library read from its file", shared, false, {}, CulpritKind::None, false},
+        {"entries beyond the budget", shared, true,
+         budget([](DependencyWalkBudget& b) { b.entries = 1000; }), CulpritKind::None, true},
+        {"no time left", shared, false, budget([](DependencyWalkBudget& b) { b.deadlineMs = 0; }),
+         CulpritKind::None, true},
+        {"no library beyond the file itself", shared, false,
+         budget([](DependencyWalkBudget& b) { b.libraries = 1; }), CulpritKind::None, true},
+        {"a missing delay-loaded library, a thousand times",
+         missing,
+         true,
+         {},
+         CulpritKind::MissingFile,
+         false},
+        {"what it finds once its entries are spent is named", missing, true,
+         budget([](DependencyWalkBudget& b) { b.entries = 0; }), CulpritKind::MissingFile, true},
+        {"an assembly it may not ask about", assembly, true,
+         budget([](DependencyWalkBudget& b) { b.probeFiles = 0; }), CulpritKind::None, true},
+        {"an assembly it may ask about", assembly, true, {}, CulpritKind::MissingAssembly, false},
+    };
+    TempFolder probes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DependencyWalkInput input{c.file, {folder.Path(), SystemFolder()}, c.trustLoaded};
+        input.budget = c.budget;
+        input.probeFolder = probes.Path();
+        const ULONGLONG start = GetTickCount64();
+        const DependencyCulprit found = FindMissingDependency(input);
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        EXPECT_EQ(found.kind, c.kind) << Describe(found);
+        EXPECT_EQ(found.incomplete, c.incomplete);
+        EXPECT_LE(elapsed, c.budget.deadlineMs + 2000) << "the deadline holds, with room to spare";
+        std::printf("[ figures  ] %s: %llu ms\n", c.what, elapsed);
+        EXPECT_EQ(FileListing(probes / L"*").Next(), L"") << "probe files are deleted";
+    }
+}
+
 TEST(FindMissingDependency, NamesNothingForAFileItCannotRead) {
     TempFolder folder;
     testing::WriteTextFile(folder / L"text.ocx", "not a library at all");

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 
+#include "crafted_images.h"
 #include "dependency_walk.h"
 #include "test_folder.h"
 
@@ -50,6 +51,43 @@ TEST(ReadImports, ReadsWhatABuiltLibraryImportsAndExports) {
     const ImportReading withManifest = ReadImports(TestServerPath(L"cause_sxs_server.dll"));
     EXPECT_NE(withManifest.manifest.find("Kestrave.Test.AbsentRuntime"), std::string::npos);
     EXPECT_EQ(byName.manifest, "");
+}
+
+// A table that several descriptors name is read once and shared; tables that together hold
+// more entries than a reading takes end the reading with the libraries read whole until then.
+TEST(ReadImports, ReadsASharedThunkTableOnceAndStopsAtItsBudget) {
+    struct Case {
+        const char* what;
+        int descriptors;
+        int tables;
+        int entries;
+        std::size_t libraries;
+        bool truncated;
+    } cases[] = {
+        {"1024 descriptors sharing one table of 65535 entries", 1024, 1, 65535, 1024, false},
+        {"three tables that hold more than the budget", 3, 3, 50000, 2, true},
+        {"two tables within it", 4, 2, 30000, 4, false},
+    };
+    TempFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring path = folder / L"shared.dll";
+        testing::CopyWithSharedThunkTables(TestServerPath(L"good_server.dll"), path,
+                                           testing::ImportDirectory::Imports, "kernel32.dll",
+                                           "GetTickCount", c.descriptors, c.tables, c.entries);
+        const ImportReading reading = ReadImports(path);
+        ASSERT_EQ(reading.status, ImportReadStatus::Read);
+        EXPECT_EQ(reading.truncated, c.truncated);
+        ASSERT_EQ(reading.imports.size(), c.libraries);
+        for (std::size_t i = 0; i < reading.imports.size(); ++i) {
+            EXPECT_EQ(reading.imports[i].functions.size(), static_cast<std::size_t>(c.entries));
+            EXPECT_EQ(reading.imports[i].functions.Table(),
+                      reading.imports[i % c.tables].functions.Table());
+        }
+        EXPECT_EQ(reading.imports.back().functions[0].name, "GetTickCount");
+        EXPECT_TRUE(FindExport(reading.exports, {"DllRegisterServer"}).found)
+            << "the exports are read whatever the imports cost";
+    }
 }
 
 TEST(ReadImports, TellsAFileThatIsNoImageFromOneItCannotOpen) {

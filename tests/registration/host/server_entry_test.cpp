@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "handles.h"
+#include "system_folders.h"
 #include "test_folder.h"
 #include "text.h"
 #include "test_server_keys.h"
@@ -155,6 +156,31 @@ TEST(CallServerEntry, LoadsAServerWhosePathIsOutsideTheAnsiCodePage) {
 
     EXPECT_TRUE(CallServerEntry(path, false).Succeeded());
     EXPECT_TRUE(CallServerEntry(path, true).Succeeded());
+}
+
+// A library a server leaves mapped may stay in its host only when any next server would load
+// the very same file: one of the system folder, the Windows folder itself or its side-by-side
+// store. Anything else, or a path that climbs out of those, retires the host.
+TEST(IsSystemLibraryPath, AcceptsOnlyTheSystemsOwnFolders) {
+    const std::wstring system = SystemFolder();
+    const std::wstring windows = SystemWindowsFolder();
+    struct Case {
+        std::wstring path;
+        bool system;
+    } cases[] = {
+        {system + L"\\msimg32.dll", true},
+        {LowerPath(system) + L"\\MSIMG32.DLL", true},
+        {windows + L"\\twain_32.dll", true},
+        {windows + L"\\WinSxS\\x86_vendor_1.0\\vendor.dll", true},
+        {system + L"\\drivers\\x.dll", false},
+        {windows + L"\\Temp\\x.dll", false},
+        {system + L"\\..\\Temp\\x.dll", false},
+        {windows + L"\\WinSxS\\..\\Temp\\x.dll", false},
+        {system + L"/x.dll", false},
+        {TestServerPath(L"good_server.dll"), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsSystemLibraryPath(c.path), c.system) << Utf8FromWide(c.path);
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ TEST(DependencyCauseText, NamesTheCulpritInTheProgramsWords) {
     assembly.assemblyArchitecture = L"x86";
     DependencyCulprit anyProcessor = assembly;
     anyProcessor.assemblyArchitecture = L"*";
+    DependencyCulprit unfinished = Culprit(CulpritKind::MissingFile, L"nosuchdep.dll", L"s.ocx");
+    unfinished.incomplete = true;
+    DependencyCulprit unfinishedEmpty;
+    unfinishedEmpty.incomplete = true;
 
     struct Case {
         const char* what;
@@ -56,6 +60,10 @@ TEST(DependencyCauseText, NamesTheCulpritInTheProgramsWords) {
          L"缺少 s_sxs.ocx 需要的并行组件 Microsoft.VC80.CRT 8.0.50727.762 (x86)"},
         {"assembly for any processor", anyProcessor, false,
          L"缺少 s_sxs.ocx 需要的并行组件 Microsoft.VC80.CRT 8.0.50727.762"},
+        {"a walk that did not finish names what it found", unfinished, false,
+         L"缺少 s.ocx 需要的文件 nosuchdep.dll; 依赖关系太多, 没有查完"},
+        {"a walk that did not finish and found nothing leaves the wording to the caller",
+         unfinishedEmpty, false, L""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

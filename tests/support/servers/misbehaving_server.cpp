@@ -6,7 +6,9 @@
 //   forge_oversized* a message of 100 KiB
 //   early_hang*     answers "done" for request 1 (a good guess in a fresh session) and then
 //                   never returns
-//   keep_library*   loads a library and never lets it go
+//   keep_library*   loads the library KESTRAVE_TEST_LIBRARY names (one from outside the
+//                   system's folders) and never lets it go
+//   keep_system_library*  the same with a library of the system folder
 //   quiet_thread*   starts a thread that never ends, made without thread notifications (so no
 //                   library, nor the host's own count, hears of it)
 //   child*          starts the program KESTRAVE_TEST_CHILD names, which tries to write into the
@@ -222,6 +224,10 @@ HRESULT Misbehave() {
         Write(ForgedDone());
         Sleep(INFINITE);
     } else if (NameStarts(L"keep_library")) {
+        wchar_t library[MAX_PATH] = L"";
+        if (GetEnvironmentVariableW(L"KESTRAVE_TEST_LIBRARY", library, MAX_PATH) - 1 < MAX_PATH - 1)
+            LoadLibraryW(library);
+    } else if (NameStarts(L"keep_system_library")) {
         LoadLibraryW(L"msimg32.dll");
     } else if (NameStarts(L"quiet_thread")) {
         StartQuietThread();
