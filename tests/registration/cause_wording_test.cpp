@@ -70,7 +70,7 @@ TEST(DependencyCauseText, ShowsHostNamesHarmlessly) {
                                   L"evil\r\n\x202E"
                                   L"lld.exe\x1b[0m",
                                   L"s\tx.ocx");
-    EXPECT_EQ(DependencyCauseText(c, false), L"缺少 sx.ocx 需要的文件 evillld.exe[0m");
+    EXPECT_EQ(DependencyCauseText(c, false), L"缺少 s?x.ocx 需要的文件 evil???lld.exe?[0m");
 
     c.file = std::wstring(5000, L'n');
     const std::wstring text = DependencyCauseText(c, false);
