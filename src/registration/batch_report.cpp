@@ -125,7 +125,8 @@ class ListWriter {
         return Limited(paths.size(), [&](size_t i) { return Line(paths[i], {}); });
     }
     std::wstring Lines(const std::vector<UnfinishedFile>& files) {
-        return Limited(files.size(), [&](size_t i) { return Line(files[i].path, files[i].reason); });
+        return Limited(files.size(),
+                       [&](size_t i) { return Line(files[i].path, files[i].reason); });
     }
     bool Shortened() const { return shortened_; }
 
@@ -327,8 +328,8 @@ ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary, const 
     ListWriter lists(fit, limit, onClipboard);
     std::vector<std::wstring> blocks;
     if (!summary.failures.empty()) {
-        std::wstring text =
-            FailureHeader(summary.failures.size(), L"个控件卸载失败") + lists.Lines(summary.failures);
+        std::wstring text = FailureHeader(summary.failures.size(), L"个控件卸载失败") +
+                            lists.Lines(summary.failures);
         if (summary.failedFilesWereToBeDeleted)
             text += std::wstring(kLineBreak) + L"这些文件没有删除.";
         blocks.push_back(text);
@@ -361,7 +362,8 @@ std::wstring EntryFailureReason(const EntryResult& result, bool unregister,
         }
         case EntryOutcome::NotFound:
             // The copy was there a moment ago; the loader would have said the same.
-            return WithSystemText(kCannotLoadOpening, ErrorTextOrCode(ERROR_FILE_NOT_FOUND, fileName));
+            return WithSystemText(kCannotLoadOpening,
+                                  ErrorTextOrCode(ERROR_FILE_NOT_FOUND, fileName));
         case EntryOutcome::NotLoadable:
             return WithSystemText(kCannotLoadOpening, ErrorTextOrCode(result.error, fileName));
         case EntryOutcome::ExportMissing:

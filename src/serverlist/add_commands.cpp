@@ -174,8 +174,7 @@ bool KeepOrClearList(ServerList& list, AddHost& host) {
 }
 
 // Every *.ocx of `folder`, unless it is the folder added last.
-void AddFolderFiles(ServerList& list, AddHost& host, const std::wstring& folder,
-                    bool hiddenToo) {
+void AddFolderFiles(ServerList& list, AddHost& host, const std::wstring& folder, bool hiddenToo) {
     QueueDisplay& display = list.Display();
     const std::wstring previousFolder = display.FolderCaption();
     display.SetFolderCaption(folder);

@@ -20,26 +20,26 @@ bool InRanges(char32_t c, const Range* ranges, std::size_t count) {
 
 // Shown as '?': they draw nothing, or change how the text around them is drawn or ordered.
 constexpr Range kHidden[] = {
-    {0x0000, 0x001F}, {0x007F, 0x009F},    // controls
-    {0x00AD, 0x00AD},                      // soft hyphen
-    {0x034F, 0x034F},                      // combining grapheme joiner
-    {0x061C, 0x061C},                      // Arabic letter mark
-    {0x115F, 0x1160}, {0x17B4, 0x17B5},    // fillers and invisible vowels
-    {0x180B, 0x180F},                      // Mongolian selectors and vowel separator
-    {0x200B, 0x200F},                      // zero widths, direction marks
-    {0x2028, 0x202E},                      // separators, embeddings and overrides
-    {0x2060, 0x206F},                      // word joiner, invisible operators, isolates
-    {0x3164, 0x3164}, {0xFFA0, 0xFFA0},    // Hangul fillers
-    {0xD800, 0xDFFF},                      // surrogates (a paired one never gets here)
-    {0xE000, 0xF8FF},                      // private use
-    {0xFDD0, 0xFDEF},                      // noncharacters
-    {0xFE00, 0xFE0F},                      // variation selectors
-    {0xFEFF, 0xFEFF},                      // zero-width no-break space
-    {0xFFF0, 0xFFFC}, {0xFFFE, 0xFFFF},    // interlinear annotation, object replacement
-    {0x1BCA0, 0x1BCA3},                    // shorthand format controls
-    {0x1D173, 0x1D17A},                    // musical format controls
-    {0xE0000, 0xE0FFF},                    // tags, variation selectors supplement
-    {0xF0000, 0x10FFFF},                   // private use planes
+    {0x0000, 0x001F},    {0x007F, 0x009F},  // controls
+    {0x00AD, 0x00AD},                       // soft hyphen
+    {0x034F, 0x034F},                       // combining grapheme joiner
+    {0x061C, 0x061C},                       // Arabic letter mark
+    {0x115F, 0x1160},    {0x17B4, 0x17B5},  // fillers and invisible vowels
+    {0x180B, 0x180F},                       // Mongolian selectors and vowel separator
+    {0x200B, 0x200F},                       // zero widths, direction marks
+    {0x2028, 0x202E},                       // separators, embeddings and overrides
+    {0x2060, 0x206F},                       // word joiner, invisible operators, isolates
+    {0x3164, 0x3164},    {0xFFA0, 0xFFA0},  // Hangul fillers
+    {0xD800, 0xDFFF},                       // surrogates (a paired one never gets here)
+    {0xE000, 0xF8FF},                       // private use
+    {0xFDD0, 0xFDEF},                       // noncharacters
+    {0xFE00, 0xFE0F},                       // variation selectors
+    {0xFEFF, 0xFEFF},                       // zero-width no-break space
+    {0xFFF0, 0xFFFC},    {0xFFFE, 0xFFFF},  // interlinear annotation, object replacement
+    {0x1BCA0, 0x1BCA3},                     // shorthand format controls
+    {0x1D173, 0x1D17A},                     // musical format controls
+    {0xE0000, 0xE0FFF},                     // tags, variation selectors supplement
+    {0xF0000, 0x10FFFF},                    // private use planes
 };
 
 // Marks drawn on the character before them; a pile of them covers the lines above and below.

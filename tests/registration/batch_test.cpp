@@ -280,8 +280,8 @@ TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
                                      dots + L"\r\n这些文件没有删除." + onClipboard);
         EXPECT_EQ(withNote.completeReport, count > 12 ? L"one\r\ntwo\r\n" : L"");
         unregistered.failedFilesWereToBeDeleted = false;
-        const std::wstring endsWithCut = L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" +
-                                         twelveLines + dots;
+        const std::wstring endsWithCut =
+            L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots;
         EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
                   count > 12 ? endsWithCut.substr(0, endsWithCut.size() - 2) : endsWithCut);
         EXPECT_EQ(UnregisterClosingMessage(unregistered, {}, kListedPathLimit, false).text,
@@ -360,7 +360,8 @@ TEST(BatchReport, FitsALineByItsFoldersThenTheSystemsWordsNeverByItsName) {
         {"the reason counts", path, L"x", 300, L"C:\\很长的\\...\\fourth\\name.ocx (x)"},
         {"system words give way after the folders", path, busy, 400,
          L"C:\\...\\name.ocx (无法删除: 另一个程序正在使用此文件，...)"},
-        {"down to their opening", path, denied, 10, L"C:\\...\\name.ocx (返回错误 0x80070005: ...)"},
+        {"down to their opening", path, denied, 10,
+         L"C:\\...\\name.ocx (返回错误 0x80070005: ...)"},
         {"a cause the program names stays whole", path, missing, 100,
          L"C:\\...\\name.ocx (" + missing + L")"},
         {"two reasons: the later system words go first", L"C:\\a\\n.ocx",
@@ -407,8 +408,9 @@ TEST(BatchReport, AnyShorteningHandsTheReportOver) {
     EXPECT_EQ(whole.text.find(L"完整报告"), std::wstring::npos);
     const ClosingMessage fitted = UnregisterClosingMessage(summary, narrow);
     EXPECT_EQ(fitted.completeReport, L"line\r\n");
-    EXPECT_EQ(fitted.text, L"注意:有以下1个控件卸载失败\r\n\r\nC:\\...\\n.ocx (无法删除: ...)\r\n"
-                           L"\r\n\r\n完整报告已复制到剪贴板");
+    EXPECT_EQ(fitted.text,
+              L"注意:有以下1个控件卸载失败\r\n\r\nC:\\...\\n.ocx (无法删除: ...)\r\n"
+              L"\r\n\r\n完整报告已复制到剪贴板");
 }
 
 // The closing message with the window's help: fitted paths, the complete report on the
@@ -429,8 +431,8 @@ class FeedbackHost : public ScratchHost {
     }
     bool StopWanted() override { return stopAtFile != 0 && progress.size() >= stopAtFile; }
     std::wstring FitLine(const std::wstring& path, const std::wstring& reason) override {
-        const std::wstring shown = markFitted ? L"[" + path + L"]" : path;
-        return reason.empty() ? shown : shown + L" (" + reason + L")";
+        const std::wstring fitted = markFitted ? L"[" + path + L"]" : path;
+        return reason.empty() ? fitted : fitted + L" (" + reason + L")";
     }
     bool PutOnClipboard(const std::wstring& text) override {
         clipboard = text;

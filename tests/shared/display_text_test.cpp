@@ -19,27 +19,30 @@ TEST(ShownText, ShowsWhatIsThereAndNothingThatHidesOrReordersIt) {
          L"b\x200E"
          L"c",
          L"a?b?c"},
-        {"zero widths, word joiner, BOM", L"a\x200B\x200D\x2060\xFEFF"
-                                          L"b",
+        {"zero widths, word joiner, BOM",
+         L"a\x200B\x200D\x2060\xFEFF"
+         L"b",
          L"a????b"},
         {"Hangul filler", L"\x3164.ocx", L"?.ocx"},
-        {"interlinear annotation", L"a\xFFF9"
-                                   L"b\xFFFA"
-                                   L"c\xFFFB",
+        {"interlinear annotation",
+         L"a\xFFF9"
+         L"b\xFFFA"
+         L"c\xFFFB",
          L"a?b?c?"},
         {"soft hyphen", L"con\x00ADtrol", L"con?trol"},
         {"controls", L"a\r\n\t\x1B[0m\x85", L"a????[0m?"},
-        {"lone high surrogate", L"a\xD800"
-                                L"b",
+        {"lone high surrogate",
+         L"a\xD800"
+         L"b",
          L"a?b"},
         {"lone low surrogate at the end", L"a\xDC00", L"a?"},
         {"private use", L"a\xE000", L"a?"},
         {"tag characters", L"a\xDB40\xDC41", L"a?"},
         {"two combining marks stay", L"e\x0301\x0302", L"e\x0301\x0302"},
-        {"a pile of them is cut to two", L"e\x0301\x0302\x0303\x0304\x0305x",
-         L"e\x0301\x0302x"},
-        {"each letter keeps its own two", L"a\x0301\x0302\x0303"
-                                          L"b\x0301\x0302",
+        {"a pile of them is cut to two", L"e\x0301\x0302\x0303\x0304\x0305x", L"e\x0301\x0302x"},
+        {"each letter keeps its own two",
+         L"a\x0301\x0302\x0303"
+         L"b\x0301\x0302",
          L"a\x0301\x0302"
          L"b\x0301\x0302"},
     };
@@ -51,8 +54,9 @@ TEST(ShownText, ShowsWhatIsThereAndNothingThatHidesOrReordersIt) {
 }
 
 TEST(WholeCharacterCut, NeverSplitsAPairOrTakesMarksFromTheirLetter) {
-    const std::wstring text = L"ab\xD83D\xDE00"
-                              L"e\x0301\x0302z";
+    const std::wstring text =
+        L"ab\xD83D\xDE00"
+        L"e\x0301\x0302z";
     struct Case {
         size_t at;
         size_t cut;

@@ -102,8 +102,7 @@ TEST(FileListing, ListsOnlyPlainFilesThatReallyEndInTheExtension) {
     FileListing withHidden(folder / L"*.ocx", true);
     names = ListAll(withHidden);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names,
-              (std::vector<std::wstring>{L"a.ocx", L"b.OCX", L"d.ocx", L"e.ocx", L"h.ocx"}));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"a.ocx", L"b.OCX", L"d.ocx", L"e.ocx", L"h.ocx"}));
 }
 
 TEST(FileListing, EndsAtOnceWhenNothingMatchesOrTheFolderIsMissing) {

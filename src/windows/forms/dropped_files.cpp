@@ -1,7 +1,5 @@
 #include "dropped_files.h"
 
-#include <shellapi.h>
-
 #include <cstring>
 
 #include "handles.h"
@@ -37,12 +35,12 @@ std::optional<std::vector<std::basic_string<Unit>>> ListIn(const BYTE* block, st
 }
 
 std::wstring Widened(const std::string& narrow) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, narrow.data(),
-                                           static_cast<int>(narrow.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
     if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()),
-                            wide.data(), length);
+        MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(),
+                            length);
     return wide;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <cstddef>
 #include <optional>
