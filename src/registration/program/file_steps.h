@@ -8,8 +8,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-#include "class_readback.h"
+#include "host_findings.h"
 #include "pe_image.h"
 
 namespace kestrave {
