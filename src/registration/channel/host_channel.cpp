@@ -85,10 +85,24 @@ const wchar_t* VerbName(HostVerb verb) {
             return L"unregister";
         case HostVerb::Walk:
             return L"walk";
+        case HostVerb::Resume:
+            return L"resume";
         case HostVerb::Quit:
             break;
     }
     return L"quit";
+}
+
+// The outcomes of a request whose worker was made: the load, the export's lookup or the export.
+bool IsExportOutcome(unsigned long outcome) {
+    switch (static_cast<EntryOutcome>(outcome)) {
+        case EntryOutcome::NotLoadable:
+        case EntryOutcome::ExportMissing:
+        case EntryOutcome::Finished:
+            return true;
+        default:
+            return false;
+    }
 }
 
 // A name as a host sends it: never longer than the program takes.
@@ -109,6 +123,8 @@ constexpr size_t kClassFields = 5;
 std::string EncodeHostRequest(const HostRequest& request) {
     if (request.verb == HostVerb::Quit)
         return Encode({VerbName(request.verb)});
+    if (request.verb == HostVerb::Resume)
+        return Encode({VerbName(request.verb), Number(request.sequence)});
     if (request.verb == HostVerb::Register) {
         return Encode({VerbName(request.verb), Number(request.sequence),
                        Number(request.readBack ? 1 : 0), request.path});
@@ -125,6 +141,11 @@ bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request) {
         return true;
     }
     request.readBack = false;
+    if (fields.size() == 2 && fields[0] == VerbName(HostVerb::Resume)) {
+        request.verb = HostVerb::Resume;
+        request.path.clear();
+        return ParseNumber(fields[1], request.sequence);
+    }
     if (fields[0] == VerbName(HostVerb::Register)) {
         unsigned long readBack = 0;
         if (fields.size() != 4 || !ParseNumber(fields[2], readBack) || readBack > 1)
@@ -148,8 +169,13 @@ bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request) {
 std::string EncodeHostReply(const HostReply& reply) {
     const std::wstring sequence = Number(reply.sequence);
     switch (reply.kind) {
-        case HostReplyKind::Loading:
-            return Encode({L"loading", sequence});
+        case HostReplyKind::Worker:
+            return Encode({L"worker", sequence, Number(reply.workerThread)});
+        case HostReplyKind::Exported:
+            return Encode({L"exported", sequence,
+                           Number(static_cast<unsigned long>(reply.result.outcome)),
+                           Number(reply.result.error),
+                           Number(static_cast<unsigned long>(reply.result.result))});
         case HostReplyKind::Crashed:
             return Encode({L"crashed", sequence, Number(reply.result.error)});
         case HostReplyKind::Cause: {
@@ -217,8 +243,20 @@ bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, Hos
     // Every other reply is a verb and numbers.
     if (size > kHostReplyLimit)
         return false;
-    if (fields[0] == L"loading" && fields.size() == 2) {
-        reply.kind = HostReplyKind::Loading;
+    if (fields[0] == L"worker" && fields.size() == 3) {
+        // Thread ids are never zero.
+        if (!ParseNumber(fields[2], reply.workerThread) || reply.workerThread == 0)
+            return false;
+        reply.kind = HostReplyKind::Worker;
+        return true;
+    }
+    if (fields[0] == L"exported" && fields.size() == 5) {
+        unsigned long outcome = 0, error = 0, result = 0;
+        if (!ParseNumber(fields[2], outcome) || !ParseNumber(fields[3], error) ||
+            !ParseNumber(fields[4], result) || !IsExportOutcome(outcome))
+            return false;
+        reply.kind = HostReplyKind::Exported;
+        reply.result = {static_cast<EntryOutcome>(outcome), error, static_cast<HRESULT>(result)};
         return true;
     }
     if (fields[0] == L"crashed" && fields.size() == 3) {

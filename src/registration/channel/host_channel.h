@@ -29,12 +29,13 @@ inline constexpr DWORD kHostNamesReplyLimit = 6 * 1024;
 inline constexpr int kHostClassFindingLimit = 32;
 
 // Walk: read the headers of a file whose load failed (never load it) and name what it lacks.
-enum class HostVerb { Register, Unregister, Walk, Quit };
+// Resume: the program holds the worker a host named, which may now load the server and run it.
+enum class HostVerb { Register, Unregister, Walk, Resume, Quit };
 
 struct HostRequest {
     HostVerb verb = HostVerb::Quit;
     unsigned long sequence = 0;
-    std::wstring path;     // the system copy to load (or, for Walk, to read)
+    std::wstring path;     // the system copy to load (or, for Walk, to read); none for Resume
     bool readBack = true;  // Register: read the classes back after a registration succeeded
 };
 
@@ -42,19 +43,24 @@ std::string EncodeHostRequest(const HostRequest& request);
 // The host's side; false for anything that is not a request (the host then ends).
 bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request);
 
-// A request is answered by "loading" just before the server's code may first run (so the
-// program holds the rest to the server's time limit), then by "done" with the outcome. A file
-// that is not there is answered by "done" alone. Before "done" a registration may name what
-// it found: the cause of a failed load ("cause"), classes that lead to another file ("class",
-// one each). A fault the host catches once the server's code may run is told by "crashed"
-// before the host ends. A walk is answered by one "cause" (of kind None when nothing was found).
-// Names are only ever worded into a reason: no file step rests on them.
-enum class HostReplyKind { Loading, Done, Crashed, Cause, Class };
+// Before the server's code may first run, a request is answered by "worker": the id of the
+// thread that will run the export, held waiting until then. The program opens that thread itself
+// (so that the thread, and its id, stay the ones it saw) and only then sends "resume"; from
+// there the rest is held to the server's time limit.
+// Once the worker has ended, "exported" gives the outcome, which the program checks against the
+// worker's end as it sees it; "done" closes the request, after what the host found: the cause of
+// a failed load ("cause"), classes that lead to another file ("class", one each). A file that is
+// not there, or a worker that could not be made, is answered by "done" alone. A fault the host
+// catches once the server's code may run is told by "crashed" before the host ends. A walk is
+// answered by one "cause" (of kind None when nothing was found). Names are only ever worded into
+// a reason: no file step rests on them.
+enum class HostReplyKind { Worker, Exported, Done, Crashed, Cause, Class };
 
 struct HostReply {
     HostReplyKind kind = HostReplyKind::Done;
     unsigned long sequence = 0;
-    EntryResult result;                  // when Done; when Crashed, its code
+    unsigned long workerThread = 0;      // when Worker
+    EntryResult result;                  // when Exported or Done; when Crashed, its code
     bool retiring = false;               // when Done: the host serves no more requests
     DependencyCulprit culprit;           // when Cause
     ClassPointingElsewhere misdirected;  // when Class

@@ -125,10 +125,15 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+// A named pipe or another server at the end of the path learns no more of the elevated
+// account than that somebody asked (identification, never impersonation).
 bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity) {
-    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!IsLocalFixedDrivePath(path))
+        return false;
+    FileHandle file(CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     return file && GetFileInformationByHandle(file.get(), &identity);
 }
 
@@ -146,6 +151,18 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
 }
 
 }  // namespace
+
+bool IsLocalFixedDrivePath(const std::wstring& path) {
+    // "X:\" and more: a UNC path, a device path or a path relative to a drive's current folder
+    // never starts that way.
+    if (path.size() < 4 || (path[2] != L'\\' && path[2] != L'/') || path[1] != L':')
+        return false;
+    const wchar_t letter = static_cast<wchar_t>(path[0] | 0x20);
+    if (letter < L'a' || letter > L'z')
+        return false;
+    const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
+    return GetDriveTypeW(root) == DRIVE_FIXED;
+}
 
 std::vector<ClassPointingElsewhere> ReadBackClasses(const ClassReadbackInput& input) {
     std::vector<ClassPointingElsewhere> found;

@@ -21,9 +21,17 @@ struct ClassReadbackInput {
 
 // Reads the copy's type library without registering it (a file without one has nothing to
 // check), and for each creatable class reads InprocServer32 from the per-user and then the
-// machine-wide classes. A class is named when it leads to another file and either its entry
+// machine-wide classes. Their texts are compared first; a file is opened only on a local fixed
+// drive. A class is named when it leads to another file and either its entry
 // was written during this registration or the other file has the copy's name: a type library
 // may list classes of sibling libraries, which by themselves are no fault.
 std::vector<ClassPointingElsewhere> ReadBackClasses(const ClassReadbackInput& input);
+
+// Whether a path the registry names may be opened to learn which file it is: only a full path
+// on a drive the system calls fixed. Opening anything else could reach out (a UNC path, a drive
+// mapped by the WebDAV redirector or another network client, which would take the elevated
+// account's credentials along), reach a device (\\?\, \\.\) or stall; such a path is judged by
+// its text alone.
+bool IsLocalFixedDrivePath(const std::wstring& path);
 
 }  // namespace kestrave

@@ -5,11 +5,13 @@
 
 #include <cwchar>
 #include <string>
+#include <utility>
 
 #include "class_readback.h"
 #include "dependency_walk.h"
 #include "file_lookup.h"
 #include "host_channel.h"
+#include "host_state.h"
 #include "server_entry.h"
 
 namespace kestrave {
@@ -41,11 +43,13 @@ std::vector<std::wstring> HostSearchFolders(const std::wstring& file) {
 
 class Host {
   public:
-    explicit Host(HANDLE pipe) : pipe_(pipe) {}
+    Host(HANDLE pipe, HostState state) : pipe_(pipe), state_(std::move(state)) {}
 
     void Serve() {
         HostRequest request;
         while (!retiring_ && ReadHostRequest(pipe_, request) && request.verb != HostVerb::Quit) {
+            if (request.verb == HostVerb::Resume)
+                break;  // only ever the answer to "worker"
             if (request.verb == HostVerb::Walk)
                 Walk(request);
             else
@@ -57,39 +61,66 @@ class Host {
   private:
     void Answer(const HostRequest& request) {
         const bool unregister = request.verb == HostVerb::Unregister;
-        HostReply done;
-        done.sequence = request.sequence;
         HMODULE loadedAt = nullptr;
         FILETIME called{};
+        bool asked = false;
+        bool resumed = false;
         const std::vector<HMODULE> modulesBefore = LoadedModules();
-        done.result = CallServerEntry(
+        const EntryResult result = CallServerEntry(
             request.path, unregister,
-            [&] {
-                HostReply loading;
-                loading.kind = HostReplyKind::Loading;
-                loading.sequence = request.sequence;
-                Reply(loading);
+            [&](DWORD workerThread) {
+                asked = true;
+                HostReply worker;
+                worker.kind = HostReplyKind::Worker;
+                worker.sequence = request.sequence;
+                worker.workerThread = workerThread;
+                Reply(worker);
+                // Nothing of the server's runs before the program holds the worker.
+                HostRequest go;
+                resumed = !retiring_ && ReadHostRequest(pipe_, go) && go.verb == HostVerb::Resume &&
+                          go.sequence == request.sequence;
+                if (!resumed)
+                    return false;
                 g_faultSequence = static_cast<LONG>(request.sequence);
                 InterlockedExchange(&g_serving, 1);
                 GetSystemTimeAsFileTime(&called);
+                return true;
             },
             &loadedAt);
-        // Nothing one server leaves behind may reach the next file: a host that holds any of
-        // it serves no more.
-        if (done.result.outcome != EntryOutcome::NotFound &&
-            ServerLeftSomethingBehind(loadedAt, modulesBefore))
+        if (asked && !resumed) {
+            // The program did not let the worker go: it has done with this host.
             retiring_ = true;
-        if (done.result.outcome == EntryOutcome::NotLoadable) {
+            return;
+        }
+        // Nothing one server leaves behind may reach the next file: a host that holds any of
+        // it serves no more. What it changed in the process is set back now, so that the walk
+        // and the readback below run as the host started, too.
+        if (result.outcome != EntryOutcome::NotFound &&
+            (ServerLeftSomethingBehind(loadedAt, modulesBefore) || !state_.SetBack()))
+            retiring_ = true;
+        // The worker has ended: its outcome goes out before anything else the host does for
+        // this file, so that nothing after it can overrun and take a success back.
+        if (resumed) {
+            HostReply exported;
+            exported.kind = HostReplyKind::Exported;
+            exported.sequence = request.sequence;
+            exported.result = result;
+            Reply(exported);
+        }
+        if (result.outcome == EntryOutcome::NotLoadable) {
             // The load is over, so the headers can be read in the bitness the file needs.
             SendCause(request,
                       FindMissingDependency({request.path, HostSearchFolders(request.path)}),
                       false);
-        } else if (!unregister && request.readBack && done.result.Succeeded()) {
+        } else if (!unregister && request.readBack && result.Succeeded()) {
             SendClassesElsewhere(request, called);
         }
         // A fault until here is still this request's: a library the walk or the readback
         // reads may be as broken as the server.
         InterlockedExchange(&g_serving, 0);
+        HostReply done;
+        done.sequence = request.sequence;
+        done.result = result;
         done.retiring = retiring_;
         Reply(done);
     }
@@ -133,6 +164,7 @@ class Host {
     }
 
     HANDLE pipe_;
+    const HostState state_;
     bool retiring_ = false;
 };
 
@@ -172,7 +204,7 @@ int RunRegistrationHost(HANDLE pipe) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     NoteOwnThreads();
     PrepareServerThread();
-    Host(pipe).Serve();
+    Host(pipe, HostState::Take()).Serve();
     // Whatever a server left running must not hold the end up.
     TerminateProcess(GetCurrentProcess(), 0);
     return 0;

@@ -56,7 +56,8 @@ LONG g_ownThreadsSeenBySystem = -1;
 // This process's threads as the system lists them: a thread started without thread
 // notifications (or one whose notifications a server switched off) is counted here too. Walked
 // one by one, which asks about this process alone (a snapshot of the whole system costs about
-// 6 ms under Wine); -1 when the system cannot say.
+// 6 ms under Wine); -1 when the system cannot say. A thread that has ended runs nothing: it is
+// listed only while somebody holds it, as the program holds each worker to read its end.
 LONG ThreadsSeenBySystem() {
     using NextThread = LONG(NTAPI*)(HANDLE, HANDLE, ACCESS_MASK, ULONG, ULONG, HANDLE*);
     static const auto next = reinterpret_cast<NextThread>(
@@ -67,11 +68,12 @@ LONG ThreadsSeenBySystem() {
     KernelHandle thread;
     for (;;) {
         HANDLE following = nullptr;
-        if (next(GetCurrentProcess(), thread.get(), THREAD_QUERY_LIMITED_INFORMATION, 0, 0,
-                 &following) < 0)
+        if (next(GetCurrentProcess(), thread.get(), THREAD_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                 0, 0, &following) < 0)
             return count;
         thread.reset(following);
-        ++count;
+        if (WaitForSingleObject(thread.get(), 0) != WAIT_OBJECT_0)
+            ++count;
     }
 }
 
@@ -93,13 +95,15 @@ class ServerThread {
             error = GetLastError();
             return nullptr;
         }
-        worker->thread_.reset(CreateThread(nullptr, 0, Run, worker.get(), 0, nullptr));
+        worker->thread_.reset(CreateThread(nullptr, 0, Run, worker.get(), 0, &worker->id_));
         if (!worker->thread_) {
             error = GetLastError();
             return nullptr;
         }
         return worker;
     }
+
+    DWORD Id() const { return id_; }
 
     // Runs the export and waits for the thread to end: no limit here, the program ends the
     // whole host when it overruns.
@@ -137,11 +141,13 @@ class ServerThread {
         }
         if (SUCCEEDED(entered))
             OleUninitialize();
-        return 0;
+        // The program reads the export's result from here, not from what the host says.
+        return worker.returned_ ? static_cast<DWORD>(worker.result_) : static_cast<DWORD>(E_ABORT);
     }
 
     KernelHandle go_;
     KernelHandle thread_;
+    DWORD id_ = 0;
     // Handed over through the event and the thread's end, which order both threads' accesses.
     ServerExport entry_ = nullptr;
     HRESULT result_ = S_OK;
@@ -153,13 +159,24 @@ std::unique_ptr<ServerThread> g_nextThread;
 }  // namespace
 
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
-                            const std::function<void()>& beforeLoading, HMODULE* loadedAt) {
+                            const std::function<bool(DWORD workerThread)>& beforeLoading,
+                            HMODULE* loadedAt) {
     const char* exportName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     if (!IsPlainFile(path))
         return {EntryOutcome::NotFound};
 
-    if (beforeLoading)
-        beforeLoading();
+    // The worker exists, waiting, before anything of the server's runs: whoever watches it then
+    // holds the very thread the export will run on. Declared before the library, it ends after
+    // the library is released, whatever the outcome.
+    std::unique_ptr<ServerThread> thread = std::move(g_nextThread);
+    if (!thread) {
+        DWORD error = ERROR_SUCCESS;
+        thread = ServerThread::Start(error);
+        if (!thread)
+            return {EntryOutcome::WorkerNotStarted, error};
+    }
+    if (beforeLoading && !beforeLoading(thread->Id()))
+        return {EntryOutcome::WorkerNotStarted, ERROR_CANCELLED};
     ModuleHandle library;
     {
         QuietErrorMode quiet;
@@ -175,14 +192,6 @@ EntryResult CallServerEntry(const std::wstring& path, bool unregister,
         reinterpret_cast<void*>(GetProcAddress(library.get(), exportName)));
     if (!entry)
         return {EntryOutcome::ExportMissing};
-
-    std::unique_ptr<ServerThread> thread = std::move(g_nextThread);
-    if (!thread) {
-        DWORD error = ERROR_SUCCESS;
-        thread = ServerThread::Start(error);
-        if (!thread)
-            return {EntryOutcome::WorkerNotStarted, error};
-    }
     return thread->RunToEnd(entry);
 }
 

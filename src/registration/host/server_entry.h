@@ -15,12 +15,17 @@ namespace kestrave {
 
 // Loads the server at `path` and runs its DllRegisterServer (or DllUnregisterServer) on a
 // thread of its own in a single-threaded apartment. The thread is ended before the library is
-// released, so the windows, timers and hooks it made go with it. `beforeLoading` runs just
-// before the load: from then on the server's code may run. `loadedAt`, when given, receives
-// where the library was mapped (null when it was not). No time limit here: the program ends the
-// whole host when it overruns.
+// released, so the windows, timers and hooks it made go with it, and it has ended, whatever the
+// outcome, when this returns. `beforeLoading` is given that thread's id once it exists, held
+// before running anything of the server's, and runs just before the load: from then on the
+// server's code may run. When it says no, nothing is loaded and the outcome is WorkerNotStarted
+// with ERROR_CANCELLED. A thread that ends its export by its own exit code instead of returning
+// did not finish its work: its outcome is Finished with that code if it is a failure, E_ABORT
+// otherwise. A returned export's result is the thread's exit code too. `loadedAt`, when given,
+// receives where the library was mapped (null when it was not). No time limit here: the program
+// ends the whole host when it overruns.
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
-                            const std::function<void()>& beforeLoading = {},
+                            const std::function<bool(DWORD workerThread)>& beforeLoading = {},
                             HMODULE* loadedAt = nullptr);
 
 // Starts the thread the next server will run on, so that starting it overlaps the program's

@@ -187,6 +187,23 @@ HostProcess::~HostProcess() {
         TerminateJobObject(job_.get(), static_cast<UINT>(E_ABORT));
 }
 
+KernelHandle HostProcess::OpenWorker(DWORD threadId, DWORD& error) const {
+    error = ERROR_SUCCESS;
+    KernelHandle thread(
+        OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId));
+    if (!thread) {
+        const DWORD refused = GetLastError();
+        if (refused != ERROR_INVALID_PARAMETER)  // that is: no thread of that id
+            error = refused;
+        return {};
+    }
+    // Another process's thread, or one that is over already, cannot be the worker.
+    if (GetProcessIdOfThread(thread.get()) != GetProcessId(process_.get()) ||
+        WaitForSingleObject(thread.get(), 0) != WAIT_TIMEOUT)
+        return {};
+    return thread;
+}
+
 bool HostProcess::HasEnded() const {
     return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
 }

@@ -41,6 +41,11 @@ class HostProcess {
     // One whole message of at most `limit` bytes.
     Got Receive(std::string& bytes, DWORD limit, DWORD limitMs, const HostWait& wait);
 
+    // The host's thread `threadId`, opened by the program to see it end. Null unless it is a
+    // thread of this host that has not ended; `error` then says why the system refused it, or
+    // is ERROR_SUCCESS when the id named no such thread.
+    KernelHandle OpenWorker(DWORD threadId, DWORD& error) const;
+
     bool HasEnded() const;
     // A message the host wrote that nobody asked for is waiting in the pipe.
     bool HasUnaskedMessage() const;

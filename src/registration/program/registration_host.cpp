@@ -13,6 +13,50 @@ int Slot(ImageKind kind) {
     return kind == ImageKind::X64 ? 1 : 0;
 }
 
+bool SameEntryResult(const EntryResult& a, const EntryResult& b) {
+    return a.outcome == b.outcome && a.error == b.error && a.result == b.result;
+}
+
+// Whether a host's reply to a load-and-export request may come now: the worker first, its
+// outcome once the program holds the worker, names only after that outcome, and "done" last.
+// Without a worker a host can only say the file was not there or no worker could be made.
+bool ReplyIsInTurn(const HostReply& reply, HostVerb verb, bool worker, bool exported,
+                   bool causeNamed, size_t classesNamed) {
+    switch (reply.kind) {
+        case HostReplyKind::Worker:
+            return !worker;
+        case HostReplyKind::Exported:
+            return worker && !exported;
+        case HostReplyKind::Done:
+            return worker ? exported
+                          : reply.result.outcome == EntryOutcome::NotFound ||
+                                reply.result.outcome == EntryOutcome::WorkerNotStarted;
+        case HostReplyKind::Crashed:
+            return worker;
+        case HostReplyKind::Cause:
+            return exported && verb == HostVerb::Register && !causeNamed;
+        case HostReplyKind::Class:
+            return exported && verb == HostVerb::Register &&
+                   classesNamed < static_cast<size_t>(kHostClassFindingLimit);
+    }
+    return false;
+}
+
+// The export is over only when the program's own handle on the worker says so. Its result is
+// the worker's exit code; a host may say "failed" where the code shows success (an export that
+// ended its thread rather than returning never finished), never the reverse or another success.
+bool WorkerEndedWith(HANDLE worker, const EntryResult& said) {
+    if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0)
+        return false;
+    if (said.outcome != EntryOutcome::Finished)
+        return true;
+    DWORD code = 0;
+    if (!GetExitCodeThread(worker, &code))
+        return false;
+    return code == static_cast<DWORD>(said.result) ||
+           (FAILED(said.result) && SUCCEEDED(static_cast<HRESULT>(code)));
+}
+
 }  // namespace
 
 HostSession::HostSession(HostImages& images, HostWait wait)
@@ -86,43 +130,64 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 continue;
             return exchange;
         }
-        bool loading = false;
+        // The worker the program holds once the host named it; the export's outcome once the
+        // program saw that worker end.
+        KernelHandle worker;
+        bool exported = false;
         bool causeNamed = false;
         for (;;) {
             std::string bytes;
-            const DWORD limitMs = loading    ? waitLimitMs
+            const DWORD limitMs = worker     ? waitLimitMs
                                   : mayRetry ? kServedHostPickupMs
                                              : kFileStepLimitMs;
             const HostProcess::Got got = host->Receive(bytes, kHostNamesReplyLimit, limitMs, wait_);
             HostReply reply;
-            if (got == HostProcess::Got::TimedOut && !loading && mayRetry)
+            if (got == HostProcess::Got::TimedOut && !worker && mayRetry)
                 break;
-            // What each reply may follow: names come only where the request can have them,
-            // once the file was loaded (a walk's one answer is its cause), and never too many.
+            // What each reply may follow: the export's outcome only once a worker was named,
+            // names only after it (a walk's one answer is its cause), and never too many.
             const bool walk = verb == HostVerb::Walk;
             const bool decoded = got == HostProcess::Got::Message &&
                                  DecodeHostReply(bytes.data(), bytes.size(), sequence, reply);
             const bool inTurn =
                 decoded && (walk ? reply.kind == HostReplyKind::Cause
-                            : reply.kind == HostReplyKind::Loading
-                                ? !loading
-                                : reply.kind == HostReplyKind::Done ||
-                                      (loading && reply.kind == HostReplyKind::Crashed) ||
-                                      (loading && verb == HostVerb::Register &&
-                                       ((reply.kind == HostReplyKind::Cause && !causeNamed) ||
-                                        (reply.kind == HostReplyKind::Class &&
-                                         exchange.classesElsewhere.size() <
-                                             static_cast<size_t>(kHostClassFindingLimit)))));
+                                 : ReplyIsInTurn(reply, verb, worker.get() != nullptr, exported,
+                                                 causeNamed, exchange.classesElsewhere.size()));
+            if (exported && (!inTurn || reply.kind == HostReplyKind::Crashed ||
+                             (reply.kind == HostReplyKind::Done &&
+                              !SameEntryResult(reply.result, exchange.result)))) {
+                // The export's outcome is known and was seen through the program's own handle:
+                // nothing the host does after it (a readback that overran, a fault or an end)
+                // turns it into another. Whatever else it found is not waited for.
+                exchange.answered = true;
+                End(kind);
+                return exchange;
+            }
             if (got == HostProcess::Got::TimedOut) {
-                exchange.failure = loading ? EntryFailureReason({EntryOutcome::TimedOut}, false, {})
-                                           : kFileStepOverranReason;
+                exchange.failure = worker ? EntryFailureReason({EntryOutcome::TimedOut}, false, {})
+                                          : kFileStepOverranReason;
             } else if (got == HostProcess::Got::Ended) {
                 exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
             } else if (!inTurn) {
                 exchange.failure = kHostMisbehavedReason;
-            } else if (reply.kind == HostReplyKind::Loading) {
-                loading = true;
-                continue;
+            } else if (reply.kind == HostReplyKind::Worker) {
+                DWORD refused = ERROR_SUCCESS;
+                worker = host->OpenWorker(reply.workerThread, refused);
+                if (worker && host->Send(EncodeHostRequest({HostVerb::Resume, sequence, {}}), wait_,
+                                         kFileStepLimitMs))
+                    continue;
+                exchange.failure =
+                    worker ? EntryFailureReason(host->Ending(wait_), false, {})
+                    : refused != ERROR_SUCCESS
+                        ? EntryFailureReason({EntryOutcome::WorkerNotStarted, refused}, false, {})
+                        : kHostMisbehavedReason;
+            } else if (reply.kind == HostReplyKind::Exported) {
+                if (WorkerEndedWith(worker.get(), reply.result)) {
+                    exported = true;
+                    exchange.result = reply.result;
+                    continue;
+                }
+                exchange.failure = kHostMisbehavedReason;
             } else if (reply.kind == HostReplyKind::Class) {
                 exchange.classesElsewhere.push_back(reply.misdirected);
                 continue;
@@ -146,7 +211,7 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 exchange.answered = true;
                 exchange.result = reply.result;
                 served_[Slot(kind)] = true;
-                const bool worn = loading && ++serversLoaded_[Slot(kind)] >= kServersPerHost;
+                const bool worn = worker && ++serversLoaded_[Slot(kind)] >= kServersPerHost;
                 // The host's own word can only retire it sooner: the program looks at what runs
                 // in its job itself.
                 if (reply.retiring || worn || !host->RunsAlone())

@@ -57,6 +57,15 @@ TEST(HostReplies, TakeNamesOnlyInTheirOwnBoundedReplies) {
         {"a class with a path too long", Raw({L"class", L"7", L"0", L"{x}", tooLong}), false},
         {"a crash of any code", Raw({L"crashed", L"7", L"2147483904"}), true},
         {"a crash whose code is no number", Raw({L"crashed", L"7", L"-1"}), false},
+        {"a worker", Raw({L"worker", L"7", L"4242"}), true},
+        {"a worker of no thread", Raw({L"worker", L"7", L"0"}), false},
+        {"a worker without its thread", Raw({L"worker", L"7"}), false},
+        {"an export that returned", Raw({L"exported", L"7", L"8", L"0", L"2147942405"}), true},
+        {"a load that failed", Raw({L"exported", L"7", L"1", L"126", L"0"}), true},
+        // Only the program knows of these, and a file that is not there has no worker.
+        {"an export that timed out", Raw({L"exported", L"7", L"4", L"0", L"0"}), false},
+        {"an export of a file not there", Raw({L"exported", L"7", L"0", L"0", L"0"}), false},
+        {"an export without its result", Raw({L"exported", L"7", L"8", L"0"}), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -80,7 +89,8 @@ TEST(HostReplies, AHostCutsNamesToWhatTheProgramTakes) {
 TEST(HostRequests, CarryTheReadbackSwitchForARegistrationAlone) {
     for (const HostRequest& sent : {HostRequest{HostVerb::Register, 3, L"C:\\s.ocx", false},
                                     HostRequest{HostVerb::Register, 3, L"C:\\s.ocx", true},
-                                    HostRequest{HostVerb::Walk, 4, L"C:\\s.ocx", false}}) {
+                                    HostRequest{HostVerb::Walk, 4, L"C:\\s.ocx", false},
+                                    HostRequest{HostVerb::Resume, 5, L"", false}}) {
         const std::string bytes = EncodeHostRequest(sent);
         HostRequest got;
         ASSERT_TRUE(DecodeHostRequest(bytes.data(), bytes.size(), got));
@@ -94,6 +104,8 @@ TEST(HostRequests, CarryTheReadbackSwitchForARegistrationAlone) {
     EXPECT_FALSE(DecodeHostRequest(twoForReadback.data(), twoForReadback.size(), got));
     const std::string walkWithSwitch = Raw({L"walk", L"3", L"1", L"C:\\s.ocx"});
     EXPECT_FALSE(DecodeHostRequest(walkWithSwitch.data(), walkWithSwitch.size(), got));
+    const std::string resumeWithPath = Raw({L"resume", L"3", L"C:\\s.ocx"});
+    EXPECT_FALSE(DecodeHostRequest(resumeWithPath.data(), resumeWithPath.size(), got));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "system_servers.h"
 #include "environment.h"
 #include "file_lookup.h"
+#include "handles.h"
 #include "import_reader.h"
 #include "test_folder.h"
 #include "text.h"
@@ -169,6 +170,66 @@ TEST(ReadBackClasses, KnowsTheSystemFolderByItsVariableAndByABareName) {
     }
     RemoveEntries();
     DeleteFileW(copy.c_str());
+}
+
+TEST(IsLocalFixedDrivePath, OpensOnlyFullPathsOnAFixedDrive) {
+    const std::wstring system = SystemFolder();
+    struct Case {
+        std::wstring path;
+        bool local;
+    } cases[] = {
+        {system + L"\\x.ocx", true},
+        {L"c:/windows/x.ocx", true},
+        {L"\\\\server\\share\\x.ocx", false},
+        {L"//server/share/x.ocx", false},
+        {L"\\\\?\\" + system + L"\\x.ocx", false},
+        {L"\\\\?\\UNC\\server\\share\\x.ocx", false},
+        {L"\\\\.\\pipe\\x", false},
+        {L"\\??\\" + system + L"\\x.ocx", false},
+        {L"C:x.ocx", false},
+        {L"x.ocx", false},
+        {L"C:", false},
+        {L"1:\\x.ocx", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsLocalFixedDrivePath(c.path), c.local) << Utf8FromWide(c.path);
+}
+
+// A path that leads away from this machine's fixed drives is judged by its text alone: even
+// one that names the copy itself is not opened to find that out, and a pipe at its end sees
+// nobody come.
+TEST(ReadBackClasses, NeverOpensAPathOffTheLocalDrives) {
+    TempFolder systemFolder;
+    const std::wstring copy = systemFolder / L"readback_server.ocx";
+    testing::CopyWithTypeLibrary(TestServerPath(L"good_server.dll"), copy, {{kCreatable, true}});
+    const std::wstring pipeName = L"kestrave-readback-" + std::to_wstring(GetCurrentProcessId());
+    FileHandle pipe(CreateNamedPipeW((L"\\\\.\\pipe\\" + pipeName).c_str(),
+                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE,
+                                     PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr));
+    ASSERT_TRUE(pipe);
+    KernelHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = connected.get();
+    ASSERT_FALSE(ConnectNamedPipe(pipe.get(), &overlapped));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+
+    for (const std::wstring& path :
+         {L"\\\\localhost\\pipe\\" + pipeName, L"\\\\.\\pipe\\" + pipeName, L"\\\\?\\" + copy,
+          L"\\\\localhost\\C$" + copy.substr(2)}) {
+        SCOPED_TRACE(Utf8FromWide(path));
+        RemoveEntries();
+        const FILETIME started = Now();
+        WriteServerEntry(HKEY_LOCAL_MACHINE, kCreatable, path);
+        EXPECT_EQ(
+            Describe(ReadBackClasses({copy, started, sizeof(void*) == 8, systemFolder.Path()})),
+            Utf8FromWide(Text(kCreatable) + L" machine " + path + L"\n"));
+        EXPECT_EQ(WaitForSingleObject(connected.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the pipe was opened";
+    }
+    RemoveEntries();
+    CancelIo(pipe.get());
+    DWORD ignored = 0;
+    GetOverlappedResult(pipe.get(), &overlapped, &ignored, TRUE);
 }
 
 TEST(ReadBackClasses, NamesNothingForAFileWithoutATypeLibrary) {

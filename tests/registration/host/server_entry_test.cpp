@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "handles.h"
 #include "test_folder.h"
+#include "text.h"
 #include "test_server_keys.h"
 
 namespace kestrave {
@@ -92,6 +94,56 @@ TEST(CallServerEntry, GivesTheExportsOwnResult) {
         EXPECT_EQ(result.result, c.result) << std::hex << result.result;
         EXPECT_EQ(result.Succeeded(), SUCCEEDED(c.result));
     }
+}
+
+// The thread named before the load is the one the export runs on: whoever opened it sees it end
+// with the export's result as its exit code. An export that ends its thread instead of returning
+// leaves an exit code of its own choosing; the outcome then says it did not finish.
+TEST(CallServerEntry, NamesTheWorkerBeforeTheLoadAndEndsItWithTheExportsResult) {
+    TempFolder folder;
+    struct Case {
+        const wchar_t* dll;
+        HRESULT result;
+        DWORD exitCode;
+    } cases[] = {
+        {L"good_server.dll", S_OK, 0},
+        {L"failing_server.dll", E_ACCESSDENIED, static_cast<DWORD>(E_ACCESSDENIED)},
+        {L"exiting_server.dll", E_ABORT, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf8FromWide(c.dll));
+        const std::wstring path = PlaceServer(folder, c.dll, c.dll);
+        KernelHandle worker;
+        bool loadedBefore = true;
+        const EntryResult result = CallServerEntry(path, false, [&](DWORD id) {
+            worker.reset(OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, id));
+            loadedBefore = IsLoaded(path);
+            return true;
+        });
+        ASSERT_TRUE(worker);
+        EXPECT_FALSE(loadedBefore);
+        EXPECT_EQ(result.outcome, EntryOutcome::Finished);
+        EXPECT_EQ(result.result, c.result);
+        ASSERT_EQ(WaitForSingleObject(worker.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+        DWORD exitCode = STILL_ACTIVE;
+        GetExitCodeThread(worker.get(), &exitCode);
+        EXPECT_EQ(exitCode, c.exitCode);
+        CallServerEntry(path, true);
+    }
+
+    // Not let go: nothing is loaded, and the worker ends all the same.
+    const std::wstring path = PlaceServer(folder, L"good_server.dll", L"held.ocx");
+    KernelHandle worker;
+    const EntryResult held = CallServerEntry(path, false, [&](DWORD id) {
+        worker.reset(OpenThread(SYNCHRONIZE, FALSE, id));
+        return false;
+    });
+    EXPECT_EQ(held.outcome, EntryOutcome::WorkerNotStarted);
+    EXPECT_EQ(held.error, static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_FALSE(
+        testing::RegistryKeyExists(HKEY_CLASSES_ROOT, testing::TestServerClsidKey(L"held.ocx")));
+    ASSERT_TRUE(worker);
+    EXPECT_EQ(WaitForSingleObject(worker.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST(CallServerEntry, LoadsAServerWhosePathIsOutsideTheAnsiCodePage) {

@@ -423,6 +423,75 @@ TEST_F(HostBatchTest, AServerThatAnswersForItsHostAndHangsDoesNotHoldUpTheNextFi
     EXPECT_EQ(hosts.HostsStarted(), 2);
 }
 
+// Whatever a server changed in its host (or however it took the host over), the file after it
+// gets its true result: a library planted where the server pointed the search is not found, a
+// server that looks at the host's state sees it as the host started, and a failing server is not
+// answered for. A server that never returns while its own thread plays the host fails.
+TEST_F(HostBatchTest, EachFileIsServedAsByAFreshHost) {
+    SetEnvironmentVariableW(L"KESTRAVE_TEST_PLANTED", TestServerPath(L"elsewhere").c_str());
+    struct Case {
+        const wchar_t* name;    // misbehaving_server.dll queued under this name
+        const wchar_t* reason;  // its own; null: registers
+        const wchar_t* next;    // the file queued after it
+        std::function<std::wstring(const std::wstring& nextName)> nextReason;  // empty: registers
+    } cases[] = {
+        // First, so that the request it forges an answer to is the one it runs in.
+        {L"impostor.ocx", kHostMisbehavedReason, L"failing_server.dll",
+         [](const std::wstring& nextName) {
+             return EntryFailureReason({EntryOutcome::Finished, 0, E_ACCESSDENIED}, false,
+                                       nextName);
+         }},
+        {L"dirty_folder.ocx", nullptr, L"planted_import_server.dll",
+         [](const std::wstring& nextName) {
+             return L"缺少 " + nextName + L" 需要的文件 planted_dependency.dll";
+         }},
+        {L"dirty_path.ocx", nullptr, L"planted_import_server.dll",
+         [](const std::wstring& nextName) {
+             return L"缺少 " + nextName + L" 需要的文件 planted_dependency.dll";
+         }},
+        {L"dirty_defaults.ocx", nullptr, L"planted_import_server.dll",
+         [](const std::wstring& nextName) {
+             return L"缺少 " + nextName + L" 需要的文件 planted_dependency.dll";
+         }},
+        {L"dirty_temp.ocx", nullptr, L"misbehaving_server.dll", {}},
+        {L"dirty_error_mode.ocx", nullptr, L"misbehaving_server.dll", {}},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        Queue(L"misbehaving_server.dll", c.name);
+        Queue(c.next, L"probe_after" + std::to_wstring(++number) + L".ocx");
+    }
+    HostSession hosts(images_);
+    const DWORD started = GetTickCount();
+
+    RegisterAll(list_, options_, host_, hosts, 1500);
+
+    const DWORD took = GetTickCount() - started;
+    SetEnvironmentVariableW(L"KESTRAVE_TEST_PLANTED", nullptr);
+    ASSERT_EQ(host_.messages.size(), 1u);
+    const std::wstring& message = host_.messages.front();
+    SCOPED_TRACE(Utf8FromWide(message));
+    number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf8FromWide(c.name));
+        const std::wstring next = L"probe_after" + std::to_wstring(++number) + L".ocx";
+        if (c.reason)
+            EXPECT_NE(message.find(sources_ / c.name + L" (" + c.reason + L")"),
+                      std::wstring::npos);
+        else
+            EXPECT_EQ(message.find(sources_ / c.name), std::wstring::npos);
+        if (c.nextReason) {
+            EXPECT_NE(message.find(sources_ / next + L" (" + c.nextReason(next) + L")"),
+                      std::wstring::npos);
+        } else {
+            EXPECT_EQ(message.find(sources_ / next), std::wstring::npos);
+            EXPECT_TRUE(KeyInView(testing::TestServerClsidKey(next), 0));
+        }
+    }
+    // Nothing of it waits for a time limit: the batch's extra time stays within one file's.
+    EXPECT_LT(took, kServerEntryWaitLimitMs);
+}
+
 // A library a server needs is looked for where the system looks, never in the program's current
 // folder, which somebody else may have chosen.
 TEST_F(HostBatchTest, AHostFindsNoLibraryPlantedInTheProgramsCurrentFolder) {

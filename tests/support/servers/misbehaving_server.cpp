@@ -11,9 +11,20 @@
 //                   library, nor the host's own count, hears of it)
 //   child*          starts the program KESTRAVE_TEST_CHILD names, which tries to write into the
 //                   pipe later (it would inherit any inheritable handle of the host)
+//   impostor*       never returns; a thread of its own forges the outcome of request 1 (a good
+//                   guess in a fresh session) and then answers every request it reads from the
+//                   pipe as a host would, with a worker that runs nothing
+//   dirty_folder*   clears the DLL directory and makes KESTRAVE_TEST_PLANTED the current folder
+//   dirty_path*     puts KESTRAVE_TEST_PLANTED first in PATH
+//   dirty_defaults* makes the loader search added folders and adds KESTRAVE_TEST_PLANTED
+//   dirty_temp*     points TEMP and TMP at a folder that does not exist
+//   dirty_error_mode* sets the error mode to none
+//   probe*          registers only in a host that looks as it started (no TEMP or TMP of
+//                   dirty_temp's, the error mode the host set); E_UNEXPECTED otherwise
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "test_server_keys.h"
 
@@ -92,6 +103,90 @@ void StartChild() {
     }
 }
 
+constexpr wchar_t kDirtyTemp[] = L"C:\\kestrave-dirty-temp";
+
+std::wstring Planted() {
+    wchar_t folder[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"KESTRAVE_TEST_PLANTED", folder, MAX_PATH);
+    return folder;
+}
+
+bool VariableIs(const wchar_t* name, const wchar_t* value) {
+    wchar_t found[MAX_PATH] = {};
+    GetEnvironmentVariableW(name, found, MAX_PATH);
+    return std::wstring(found) == value;
+}
+
+HRESULT RegisterIfClean() {
+    const UINT hostMode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
+    if (VariableIs(L"TEMP", kDirtyTemp) || VariableIs(L"TMP", kDirtyTemp) ||
+        (GetErrorMode() & hostMode) != hostMode)
+        return E_UNEXPECTED;
+    return RegisterKey();
+}
+
+std::vector<std::wstring> Fields(const wchar_t* message, size_t length) {
+    std::vector<std::wstring> fields;
+    for (size_t start = 0; start < length;) {
+        size_t end = start;
+        while (end < length && message[end] != L'\0')
+            ++end;
+        fields.emplace_back(message + start, end - start);
+        start = end + 1;
+    }
+    return fields;
+}
+
+DWORD WINAPI RunNothing(void*) {
+    return 0;
+}
+
+// Plays the host: every request gets a worker of its own that runs nothing, then "registered".
+DWORD WINAPI Impostor(void*) {
+    using namespace std::string_literals;
+    Write(
+        L"exported\0"s
+        L"1\0"s
+        L"8\0"s
+        L"0\0"s
+        L"0\0"s);
+    Write(
+        L"done\0"s
+        L"1\0"s
+        L"8\0"s
+        L"0\0"s
+        L"0\0"s
+        L"0\0"s);
+    static wchar_t message[40 * 1024];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(HostPipe(), message, sizeof message, &read, nullptr))
+            return 0;
+        const std::vector<std::wstring> fields = Fields(message, read / sizeof(wchar_t));
+        if (fields.size() < 3 || (fields[0] != L"register" && fields[0] != L"unregister"))
+            continue;
+        const std::wstring& sequence = fields[1];
+        DWORD id = 0;
+        HANDLE worker = CreateThread(nullptr, 0, RunNothing, nullptr, CREATE_SUSPENDED, &id);
+        Write(L"worker\0"s + sequence + L"\0"s + std::to_wstring(id) + L"\0"s);
+        ReadFile(HostPipe(), message, sizeof message, &read, nullptr);
+        ResumeThread(worker);
+        WaitForSingleObject(worker, INFINITE);
+        CloseHandle(worker);
+        Write(L"exported\0"s + sequence +
+              L"\0"s
+              L"8\0"s
+              L"0\0"s
+              L"0\0"s);
+        Write(L"done\0"s + sequence +
+              L"\0"s
+              L"8\0"s
+              L"0\0"s
+              L"0\0"s
+              L"0\0"s);
+    }
+}
+
 // "Done, registered" for request 1, as a host would say it: a good guess in a fresh session.
 std::wstring ForgedDone() {
     using namespace std::string_literals;
@@ -132,6 +227,26 @@ HRESULT Misbehave() {
         StartQuietThread();
     } else if (NameStarts(L"child")) {
         StartChild();
+    } else if (NameStarts(L"impostor")) {
+        CloseHandle(CreateThread(nullptr, 0, Impostor, nullptr, 0, nullptr));
+        Sleep(INFINITE);
+    } else if (NameStarts(L"dirty_folder")) {
+        SetDllDirectoryW(nullptr);
+        SetCurrentDirectoryW(Planted().c_str());
+    } else if (NameStarts(L"dirty_path")) {
+        wchar_t path[8192] = {};
+        GetEnvironmentVariableW(L"PATH", path, 8192);
+        SetEnvironmentVariableW(L"PATH", (Planted() + L";" + path).c_str());
+    } else if (NameStarts(L"dirty_defaults")) {
+        SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+        AddDllDirectory(Planted().c_str());
+    } else if (NameStarts(L"dirty_temp")) {
+        SetEnvironmentVariableW(L"TEMP", kDirtyTemp);
+        SetEnvironmentVariableW(L"TMP", kDirtyTemp);
+    } else if (NameStarts(L"dirty_error_mode")) {
+        SetErrorMode(0);
+    } else if (NameStarts(L"probe")) {
+        return RegisterIfClean();
     }
     return RegisterKey();
 }
