@@ -1,5 +1,6 @@
 #include "add_commands.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 #include <ole2.h>
 #include <shlobj.h>
@@ -42,7 +43,9 @@ std::wstring PathFromPickedBuffer(const std::wstring& buffer) {
     return buffer.substr(first, end == std::wstring::npos ? std::wstring::npos : end - first);
 }
 
-std::wstring PickServerFile(HWND owner, std::wstring& lastFolder, OptionsSource& options) {
+std::wstring PickServerFile(HWND owner, std::wstring& lastFolder, OptionsSource& options,
+                            bool& refused) {
+    refused = false;
     std::wstring startFolder = lastFolder.empty() ? ProgramFolder() : lastFolder;
     if (!options.IsOn(OptionFlag::KeepLastFolder))
         startFolder = ProgramFolder();
@@ -63,27 +66,68 @@ std::wstring PickServerFile(HWND owner, std::wstring& lastFolder, OptionsSource&
     record.lpstrInitialDir = startFolder.c_str();
     record.lpstrTitle = L"添加";
     record.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    if (GetOpenFileNameW(&record) < 1)
+    if (GetOpenFileNameW(&record) < 1) {
+        // More than the buffer holds (several names typed in, say) is no cancel.
+        refused = CommDlgExtendedError() == FNERR_BUFFERTOOSMALL;
         return {};
+    }
 
     file.resize(kPickBufferLength);
-    lastFolder = SplitPath(PathFromPickedBuffer(file)).folder;
+    const std::wstring picked = PickedServerFile(file);
+    if (!picked.empty())
+        lastFolder = SplitPath(picked).folder;
     return file;
+}
+
+std::wstring PickedServerFile(const std::wstring& buffer) {
+    const size_t first = buffer.find_first_not_of(L' ');
+    if (first == std::wstring::npos || buffer[first] == L'\0')
+        return {};
+    const size_t end = buffer.find(L'\0', first);
+    // Several names come as the folder, then each name after a NUL of its own.
+    if (end != std::wstring::npos && end + 1 < buffer.size() && buffer[end + 1] != L' ' &&
+        buffer[end + 1] != L'\0')
+        return {};
+    const std::wstring path = PathFromPickedBuffer(buffer);
+    // Only a full path: a relative one would be found from whatever the current folder is.
+    const bool onDrive = path.size() > 3 && path[1] == L':' && path[2] == L'\\';
+    const bool onShare = path.size() > 2 && path[0] == L'\\' && path[1] == L'\\';
+    if ((!onDrive && !onShare) || path.find(L'"') != std::wstring::npos)
+        return {};
+    if (FindAnyFileName(path).empty())
+        return {};
+    return path;
+}
+
+void AddPickedFile(ServerList& list, AddHost& host, const std::wstring& buffer) {
+    if (buffer.empty())
+        return;  // cancelled
+    const std::wstring fullPath = PickedServerFile(buffer);
+    if (fullPath.empty()) {
+        HiddenMainWindow hidden(host);
+        host.ShowMessage(kPickOneFileNotice, kStyleExclamation, kMessageTitle);
+        return;
+    }
+    if (!list.ContainsFullPath(fullPath))
+        list.Append(SplitPath(fullPath).name, fullPath, fullPath);
 }
 
 void AddServerFile(ServerList& list, AddHost& host, std::wstring& lastFolder,
                    OptionsSource& options) {
     // Whatever goes wrong ends the command quietly with the main window back on screen.
     try {
-        std::wstring fullPath;
+        std::wstring buffer;
+        bool refused = false;
         {
             HiddenMainWindow hidden(host);
-            fullPath =
-                PathFromPickedBuffer(PickServerFile(host.MainWindowHandle(), lastFolder, options));
+            buffer = PickServerFile(host.MainWindowHandle(), lastFolder, options, refused);
         }
-        if (fullPath.empty() || list.ContainsFullPath(fullPath))
+        if (refused) {
+            HiddenMainWindow hidden(host);
+            host.ShowMessage(kPickOneFileNotice, kStyleExclamation, kMessageTitle);
             return;
-        list.Append(SplitPath(fullPath).name, fullPath, fullPath);
+        }
+        AddPickedFile(list, host, buffer);
     } catch (...) {
         host.ShowMainWindow();
     }
@@ -130,7 +174,7 @@ bool KeepOrClearList(ServerList& list, AddHost& host) {
 }
 
 // Every *.ocx of `folder`, unless it is the folder added last.
-void AddFolderFiles(ServerList& list, AddHost& host, const std::wstring& folder) {
+void AddFolderFiles(ServerList& list, AddHost& host, const std::wstring& folder, bool hiddenToo) {
     QueueDisplay& display = list.Display();
     const std::wstring previousFolder = display.FolderCaption();
     display.SetFolderCaption(folder);
@@ -143,7 +187,7 @@ void AddFolderFiles(ServerList& list, AddHost& host, const std::wstring& folder)
     }
     display.SetFolderTooltip(folder);
 
-    AppendFolderFiles(list, folder);
+    AppendFolderFiles(list, folder, hiddenToo);
 }
 
 bool IsFolder(const std::wstring& path) {
@@ -155,14 +199,14 @@ bool IsServerFile(const std::wstring& path) {
     const std::wstring name = SplitPath(path).name;
     if (!MatchesWildcard(name, L"*.ocx") && !MatchesWildcard(name, L"*.dll"))
         return false;
-    return !FindFileName(path).empty();
+    return !FindAnyFileName(path).empty();
 }
 
 }  // namespace
 
-void AppendFolderFiles(ServerList& list, const std::wstring& folder) {
+void AppendFolderFiles(ServerList& list, const std::wstring& folder, bool hiddenToo) {
     list.AppendMany([&] {
-        FileListing listing(OcxPatternOf(folder));
+        FileListing listing(OcxPatternOf(folder), hiddenToo);
         for (std::wstring name = listing.Next(); !name.empty(); name = listing.Next())
             list.Append(name, JoinFolderAndName(folder, name), name);
     });
@@ -178,14 +222,14 @@ void AddServerFolder(ServerList& list, AddHost& host) {
             display.SetFolderCaption(kEmptyFolderCaption);
         return;
     }
-    AddFolderFiles(list, host, folder);
+    AddFolderFiles(list, host, folder, false);
 }
 
 void AddDroppedPaths(ServerList& list, AddHost& host, const std::vector<std::wstring>& paths) {
     for (const std::wstring& path : paths) {
         if (IsFolder(path)) {
             if (KeepOrClearList(list, host))
-                AddFolderFiles(list, host, path);
+                AddFolderFiles(list, host, path, true);
             continue;
         }
         if (!IsServerFile(path))

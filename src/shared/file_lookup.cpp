@@ -19,9 +19,8 @@ std::wstring FoldCase(std::wstring_view text) {
     return folded;
 }
 
-}  // namespace
-
-std::wstring FindFileName(const std::wstring& path) {
+// The name of the file at `path` unless it has one of the `refused` attributes.
+std::wstring FindNameWithout(const std::wstring& path, DWORD refused) {
     // A name can hold no wildcard, so a pattern never names a plain file.
     if (path.empty() || HasWildcard(path))
         return {};
@@ -30,9 +29,19 @@ std::wstring FindFileName(const std::wstring& path) {
         FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
     if (!find)
         return {};
-    if (entry.dwFileAttributes & kNotAPlainFile)
+    if (entry.dwFileAttributes & refused)
         return {};
     return entry.cFileName;
+}
+
+}  // namespace
+
+std::wstring FindFileName(const std::wstring& path) {
+    return FindNameWithout(path, kNotAPlainFile);
+}
+
+std::wstring FindAnyFileName(const std::wstring& path) {
+    return FindNameWithout(path, FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsPlainFile(const std::wstring& path) {
@@ -66,8 +75,10 @@ bool MatchesWildcard(std::wstring_view name, std::wstring_view pattern) {
     return pi == p.size();
 }
 
-FileListing::FileListing(const std::wstring& pattern)
-    : pattern_(pattern), namePattern_(SplitPath(pattern).name) {}
+FileListing::FileListing(const std::wstring& pattern, bool hiddenToo)
+    : pattern_(pattern),
+      namePattern_(SplitPath(pattern).name),
+      refused_(hiddenToo ? FILE_ATTRIBUTE_DIRECTORY : kNotAPlainFile) {}
 
 std::wstring FileListing::Next() {
     WIN32_FIND_DATAW entry{};
@@ -91,7 +102,7 @@ std::wstring FileListing::Next() {
 }
 
 bool FileListing::Accepts(const WIN32_FIND_DATAW& entry) const {
-    if (entry.dwFileAttributes & kNotAPlainFile)
+    if (entry.dwFileAttributes & refused_)
         return false;
     return MatchesWildcard(entry.cFileName, namePattern_);
 }

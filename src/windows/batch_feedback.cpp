@@ -159,14 +159,17 @@ MessageBoxTemplate MessageBoxTemplateText() {
     return probed;
 }
 
-MessageTextMeasure::MessageTextMeasure(HWND window) : drawing_(std::make_unique<Drawing>()) {
+MessageTextMeasure::MessageTextMeasure(HWND window)
+    : MessageTextMeasure(window, MessageBoxTemplateText()) {}
+
+MessageTextMeasure::MessageTextMeasure(HWND window, const MessageBoxTemplate& box)
+    : drawing_(std::make_unique<Drawing>()) {
     // Wine measures the box's text in the message font but may draw it in its dialog's font:
     // every line is measured in both, and the wider one counts.
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
         drawing_->Add(metrics.lfMessageFont);
-    const MessageBoxTemplate box = MessageBoxTemplateText();
     if (box.hasFont)
         drawing_->Add(box.font);
 
@@ -222,11 +225,14 @@ bool MessageTextMeasure::Fits(const std::wstring& text) const {
     return Height(text) <= maxHeight_;
 }
 
-std::wstring MessageTextMeasure::Fit(const std::wstring& path, const std::wstring& rest) const {
-    if (!drawing_ || drawing_->faces.empty() || maxWidth_ <= 0)
-        return path;
-    return ShortenPathToFit(path, rest, maxWidth_,
-                            [this](const std::wstring& text) { return Width(text); });
+std::wstring MessageTextMeasure::FitLine(const std::wstring& path,
+                                         const std::wstring& reason) const {
+    // Nothing to measure with: every line is taken to fit.
+    const bool measured = drawing_ && !drawing_->faces.empty() && maxWidth_ > 0;
+    const TextWidth width = [this, measured](const std::wstring& text) {
+        return measured ? Width(text) : 0;
+    };
+    return FitReportLine(path, reason, maxWidth_, width);
 }
 
 // ---- Clipboard ----

@@ -44,19 +44,33 @@ class TaskbarProgress {
     bool enteredApartment_ = false;
 };
 
-// Lays out the closing message as the message box will: each listed path is shortened so that
-// its line is no wider than the width at which the box wraps its text (so that no line is
-// wrapped), and the whole text is measured against the height of the work area that is left
-// for it, so that the box's title bar and its button stay on the screen.
+// What the system tells of its message box's text where it builds the box from a dialog template
+// in user32, as Wine does: the width of the text control, at which the text is wrapped, and the
+// dialog's font. Nothing where there is no such template (Windows, which chooses a box's width
+// itself).
+struct MessageBoxTemplate {
+    int textWidth = 0;
+    LOGFONTW font{};
+    bool hasFont = false;
+};
+MessageBoxTemplate MessageBoxTemplateText();
+
+// Lays out the closing message as the message box will: each listed line is made to fit the
+// width at which the box wraps its text (see FitReportLine), and the whole text is measured
+// against the height of the work area that is left for it, so that the box's title bar and its
+// button stay on the screen.
 class MessageTextMeasure {
   public:
     MessageTextMeasure();
     explicit MessageTextMeasure(HWND window);
+    // As the box that `box` describes would lay the text out (a box without a template's text
+    // width chooses its own, as on Windows).
+    MessageTextMeasure(HWND window, const MessageBoxTemplate& box);
     ~MessageTextMeasure();
     MessageTextMeasure(MessageTextMeasure&& other) noexcept;
     MessageTextMeasure& operator=(MessageTextMeasure&& other) noexcept;
 
-    std::wstring Fit(const std::wstring& path, const std::wstring& rest) const;
+    std::wstring FitLine(const std::wstring& path, const std::wstring& reason) const;
     // Whether the box showing `text` is no taller than the work area.
     bool Fits(const std::wstring& text) const;
     // The widest line that the box shows unwrapped, and the tallest text it has room for.
@@ -72,17 +86,6 @@ class MessageTextMeasure {
     int maxWidth_ = 0;
     int maxHeight_ = 0;
 };
-
-// What the system tells of its message box's text where it builds the box from a dialog template
-// in user32, as Wine does: the width of the text control, at which the text is wrapped, and the
-// dialog's font. Nothing where there is no such template (Windows, which chooses a box's width
-// itself).
-struct MessageBoxTemplate {
-    int textWidth = 0;
-    LOGFONTW font{};
-    bool hasFont = false;
-};
-MessageBoxTemplate MessageBoxTemplateText();
 
 // Puts `text` on the clipboard as Unicode text; false when the clipboard would not take it.
 bool CopyTextToClipboard(HWND owner, const std::wstring& text);

@@ -280,8 +280,8 @@ void MainWindow::ShowProgress(int number, int total, bool unregister) {
     UpdateWindow(hWnd());
 }
 
-std::wstring MainWindow::FitPath(const std::wstring& path, const std::wstring& rest) {
-    return measure_.Fit(path, rest);
+std::wstring MainWindow::FitLine(const std::wstring& path, const std::wstring& reason) {
+    return measure_.FitLine(path, reason);
 }
 
 bool MainWindow::PutOnClipboard(const std::wstring& text) {

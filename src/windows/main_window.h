@@ -36,7 +36,7 @@ class MainWindow : public Form, public BatchHost, public AddHost {
     DWORD WaitForHost(DWORD count, const HANDLE* handles, DWORD timeoutMs) override;
     void ShowProgress(int number, int total, bool unregister) override;
     bool StopWanted() override { return stopWanted_; }
-    std::wstring FitPath(const std::wstring& path, const std::wstring& rest) override;
+    std::wstring FitLine(const std::wstring& path, const std::wstring& reason) override;
     bool MessageFits(const std::wstring& text) override { return measure_.Fits(text); }
     bool PutOnClipboard(const std::wstring& text) override;
 

@@ -29,26 +29,29 @@ TEST(FindFileName, GivesTheNameAsStoredAndOnlyForPlainFiles) {
     testing::MakeFolder(folder / L"folder.ocx");
     MakeFile(folder / L"控件.ocx");
 
+    // FindAnyFileName (`any`) sees hidden and system files too, and still no folder.
     struct Case {
         std::wstring path;
         std::wstring expected;
+        std::wstring any;
     } cases[] = {
-        {folder / L"mixedcase.ocx", L"MixedCase.OCX"},
-        {folder / L"MixedCase.OCX", L"MixedCase.OCX"},
-        {folder / L"readonly.ocx", L"readonly.ocx"},
-        {folder / L"控件.ocx", L"控件.ocx"},
-        {folder / L"hidden.ocx", L""},
-        {folder / L"system.ocx", L""},
-        {folder / L"folder.ocx", L""},
-        {folder / L"absent.ocx", L""},
-        {folder / L"*.ocx", L""},
-        {folder.Path() + L"\\", L""},
-        {L"", L""},
+        {folder / L"mixedcase.ocx", L"MixedCase.OCX", L"MixedCase.OCX"},
+        {folder / L"MixedCase.OCX", L"MixedCase.OCX", L"MixedCase.OCX"},
+        {folder / L"readonly.ocx", L"readonly.ocx", L"readonly.ocx"},
+        {folder / L"控件.ocx", L"控件.ocx", L"控件.ocx"},
+        {folder / L"hidden.ocx", L"", L"hidden.ocx"},
+        {folder / L"system.ocx", L"", L"system.ocx"},
+        {folder / L"folder.ocx", L"", L""},
+        {folder / L"absent.ocx", L"", L""},
+        {folder / L"*.ocx", L"", L""},
+        {folder.Path() + L"\\", L"", L""},
+        {L"", L"", L""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FindFileName(c.path), c.expected) << std::string(c.path.begin(), c.path.end());
         EXPECT_EQ(IsPlainFile(c.path), !c.expected.empty())
             << std::string(c.path.begin(), c.path.end());
+        EXPECT_EQ(FindAnyFileName(c.path), c.any) << std::string(c.path.begin(), c.path.end());
     }
 }
 
@@ -95,6 +98,11 @@ TEST(FileListing, ListsOnlyPlainFilesThatReallyEndInTheExtension) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::wstring>{L"a.ocx", L"b.OCX", L"h.ocx"}));
     EXPECT_EQ(listing.Next(), L"") << "an ended listing stays ended";
+
+    FileListing withHidden(folder / L"*.ocx", true);
+    names = ListAll(withHidden);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"a.ocx", L"b.OCX", L"d.ocx", L"e.ocx", L"h.ocx"}));
 }
 
 TEST(FileListing, EndsAtOnceWhenNothingMatchesOrTheFolderIsMissing) {

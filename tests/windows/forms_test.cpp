@@ -7,9 +7,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "dropped_files.h"
 #include "fatal_error.h"
 #include "form.h"
 #include "main_window.h"
@@ -472,12 +475,73 @@ HDROP MakeDrop(const std::vector<std::wstring>& paths) {
     return static_cast<HDROP>(block);
 }
 
+// A DROPFILES block as bytes: the header with `offset` and `wide`, then `text` (its NULs
+// included) as given.
+std::vector<BYTE> DropBlock(DWORD offset, bool wide, const std::wstring& text) {
+    std::vector<BYTE> block(offset > sizeof(DROPFILES) ? offset : sizeof(DROPFILES));
+    DROPFILES header{};
+    header.pFiles = offset;
+    header.fWide = wide;
+    std::memcpy(block.data(), &header, sizeof header);
+    if (wide) {
+        const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
+        block.insert(block.end(), bytes, bytes + text.size() * sizeof(wchar_t));
+    } else {
+        for (wchar_t c : text)
+            block.push_back(static_cast<BYTE>(c));
+    }
+    return block;
+}
+
+// A drop may come from any program: its block is believed only as far as it holds together.
+TEST(DroppedFiles, ReadsOnlyABlockThatHoldsTogether) {
+    using Paths = std::vector<std::wstring>;
+    const DWORD header = sizeof(DROPFILES);
+    const std::wstring two(L"C:\\a.ocx\0C:\\b.dll\0\0", 20);
+    struct Case {
+        const char* what;
+        std::vector<BYTE> block;
+        std::optional<Paths> paths;
+    } cases[] = {
+        {"two paths", DropBlock(header, true, two), Paths{L"C:\\a.ocx", L"C:\\b.dll"}},
+        {"narrow paths", DropBlock(header, false, two), Paths{L"C:\\a.ocx", L"C:\\b.dll"}},
+        {"paths further on, at an odd offset", DropBlock(header + 3, true, two),
+         Paths{L"C:\\a.ocx", L"C:\\b.dll"}},
+        {"an empty list", DropBlock(header, true, std::wstring(1, L'\0')), Paths{}},
+        {"no double NUL at the end", DropBlock(header, true, std::wstring(L"C:\\a.ocx\0", 9)),
+         std::nullopt},
+        {"no NUL at all", DropBlock(header, true, L"C:\\a.ocx"), std::nullopt},
+        {"half a character at the end",
+         [&] {
+             auto block = DropBlock(header, true, std::wstring(L"C:\\a\0", 5));
+             block.push_back(0);
+             return block;
+         }(),
+         std::nullopt},
+        {"the offset past the end", DropBlock(header + 400, true, L""), std::nullopt},
+        {"the offset inside the header", DropBlock(4, true, two), std::nullopt},
+        {"shorter than its header", std::vector<BYTE>(header - 1), std::nullopt},
+        {"nothing", {}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(PathsInDropBlock(c.block.data(), c.block.size()), c.paths);
+    }
+    // The offset of a header that claims more than the block's size is never followed.
+    std::vector<BYTE> cut = DropBlock(header, true, two);
+    EXPECT_EQ(PathsInDropBlock(cut.data(), cut.size() - 2 * sizeof(wchar_t)), std::nullopt);
+}
+
 TEST(MainWindowDrop, ServerFilesAreAddedAsPickedOnesAndAFolderAsItsOcxFiles) {
     testing::TempFolder folder;
     testing::MakeFolder(folder / L"sub");
-    for (const wchar_t* name : {L"a.ocx", L"B.DLL", L"notes.txt", L"sub\\x.ocx", L"sub\\y.dll"})
+    for (const wchar_t* name :
+         {L"a.ocx", L"B.DLL", L"notes.txt", L"sub\\x.ocx", L"sub\\y.dll", L"h.ocx", L"sub\\s.ocx"})
         testing::WriteTextFile(folder / name, "x");
     testing::MakeFolder(folder / L"named.ocx");
+    // Hidden and system files are queued as 添加 queues them; 注册 says why it refuses them.
+    SetFileAttributesW((folder / L"h.ocx").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW((folder / L"sub\\s.ocx").c_str(), FILE_ATTRIBUTE_SYSTEM);
 
     Options options;
     MainWindow main(options);
@@ -485,10 +549,11 @@ TEST(MainWindowDrop, ServerFilesAreAddedAsPickedOnesAndAFolderAsItsOcxFiles) {
     ASSERT_NE(GetWindowLongW(main.hWnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
     const std::wstring a = folder / L"a.ocx";
     const std::wstring b = folder / L"B.DLL";
+    const std::wstring h = folder / L"h.ocx";
     SendMessageW(main.hWnd(), WM_DROPFILES,
-                 reinterpret_cast<WPARAM>(MakeDrop({a, folder / L"notes.txt", b, a})), 0);
-    EXPECT_EQ(main.Queue().FullPaths(), (std::vector<std::wstring>{a, b}));
-    EXPECT_EQ(main.Queue().FileNames(), (std::vector<std::wstring>{L"a.ocx", L"B.DLL"}));
+                 reinterpret_cast<WPARAM>(MakeDrop({a, folder / L"notes.txt", b, a, h})), 0);
+    EXPECT_EQ(main.Queue().FullPaths(), (std::vector<std::wstring>{a, b, h}));
+    EXPECT_EQ(main.Queue().FileNames(), (std::vector<std::wstring>{L"a.ocx", L"B.DLL", L"h.ocx"}));
     EXPECT_EQ(main.Queue().Display().FolderCaption(), folder.Path());
 
     // A folder while the queue holds files: the question first; Cancel leaves everything.
@@ -496,13 +561,15 @@ TEST(MainWindowDrop, ServerFilesAreAddedAsPickedOnesAndAFolderAsItsOcxFiles) {
     SendMessageW(main.hWnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder / L"sub"})),
                  0);
     cancel.join();
-    EXPECT_EQ(main.Queue().Count(), 2);
+    EXPECT_EQ(main.Queue().Count(), 3);
 
     std::thread keep(AnswerMessageBox, kAnswerYes);
     SendMessageW(main.hWnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder / L"sub"})),
                  0);
     keep.join();
-    EXPECT_EQ(main.Queue().FileNames(), (std::vector<std::wstring>{L"a.ocx", L"B.DLL", L"x.ocx"}));
+    std::vector<std::wstring> names = main.Queue().FileNames();
+    std::sort(names.begin() + 3, names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"a.ocx", L"B.DLL", L"h.ocx", L"s.ocx", L"x.ocx"}));
     EXPECT_EQ(main.Queue().Display().FolderCaption(), folder / L"sub");
     EXPECT_TRUE(main.IsVisible());
 }

@@ -28,19 +28,19 @@ struct QueuedFiles {
     const std::vector<std::wstring> fullPaths;
 };
 
-// Shows the closing message, with as many paths listed as the screen has room for: `compose`
-// makes it with a given number of paths per list.
+// Shows the closing message, with as many files listed as the screen has room for: `compose`
+// makes it with a given number of files per list, and says whether the complete report is on
+// the clipboard. The report goes there whenever the message shortened or left out anything.
 template <typename Compose>
 void CloseRun(BatchHost& host, Compose compose) {
     host.ShowProgress(0, 0, false);
-    ClosingMessage message = compose(kListedPathLimit);
-    for (int limit = kListedPathLimit - 1; limit >= 1 && !host.MessageFits(message.text); --limit)
-        message = compose(limit);
+    int limit = kListedPathLimit;
+    ClosingMessage message = compose(limit, true);
+    for (; limit > 1 && !host.MessageFits(message.text); --limit)
+        message = compose(limit - 1, true);
     // The message says the report is on the clipboard only when it is.
-    if (!message.completeReport.empty() && !host.PutOnClipboard(message.completeReport)) {
-        const std::wstring note = std::wstring(L"\r\n\r\n") + kReportOnClipboard;
-        message.text.erase(message.text.size() - note.size());
-    }
+    if (!message.completeReport.empty() && !host.PutOnClipboard(message.completeReport))
+        message = compose(limit, false);
     host.HideMainWindow();
     host.ShowMessage(message.text, message.style, kMessageTitle);
     host.ShowMainWindow();
@@ -80,9 +80,9 @@ SourceState LookUpSource(const std::wstring& source, const std::wstring& fileNam
     return SourceState::Missing;
 }
 
-PathFitter FitThrough(BatchHost& host) {
-    return [&host](const std::wstring& path, const std::wstring& rest) {
-        return host.FitPath(path, rest);
+LineFitter FitThrough(BatchHost& host) {
+    return [&host](const std::wstring& path, const std::wstring& reason) {
+        return host.FitLine(path, reason);
     };
 }
 
@@ -257,8 +257,13 @@ UnregisterSummary UnregisterEach(const QueuedFiles& queued, OptionsSource& optio
                 report(systemCopy, L"已卸载", L"在别处没有相同的副本,没有删除");
                 continue;
             }
+            // The unregistration ran: a copy that could not be deleted is no failed one.
+            if (!deletion.deleted && !deletion.failure.empty()) {
+                summary.unregisteredNotDeleted.push_back({systemCopy, deletion.failure});
+                report(systemCopy, L"已卸载, 文件没有删除", deletion.failure);
+                continue;
+            }
             deleted = deletion.deleted;
-            failure = deletion.failure;
         }
         if (failure.empty()) {
             report(systemCopy, deleted ? L"已卸载并删除" : L"已卸载");
@@ -305,8 +310,8 @@ void RegisterAll(const ServerList& list, OptionsSource& options, BatchHost& host
         summary = RegisterEach(queued, options, host, targetFolder, hosts, waitLimitMs);
     }
     summary.warnMissingSource = options.IsOn(OptionFlag::WarnMissingSource);
-    CloseRun(host, [&summary, fit = FitThrough(host)](int limit) {
-        return RegisterClosingMessage(summary, fit, limit);
+    CloseRun(host, [&summary, fit = FitThrough(host)](int limit, bool onClipboard) {
+        return RegisterClosingMessage(summary, fit, limit, onClipboard);
     });
 }
 
@@ -322,8 +327,8 @@ void UnregisterAll(const ServerList& list, OptionsSource& options, BatchHost& ho
         BatchWait wait(hosts, host);
         summary = UnregisterEach(queued, options, host, targetFolder, hosts, waitLimitMs);
     }
-    CloseRun(host, [&summary, fit = FitThrough(host)](int limit) {
-        return UnregisterClosingMessage(summary, fit, limit);
+    CloseRun(host, [&summary, fit = FitThrough(host)](int limit, bool onClipboard) {
+        return UnregisterClosingMessage(summary, fit, limit, onClipboard);
     });
 }
 

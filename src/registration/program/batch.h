@@ -33,9 +33,10 @@ class BatchHost {
     virtual void ShowProgress(int /*number*/, int /*total*/, bool /*unregister*/) {}
     // Asked between two files: true stops the batch there.
     virtual bool StopWanted() { return false; }
-    // Shortens a listed path so that its line fits into the message box without being wrapped.
-    virtual std::wstring FitPath(const std::wstring& path, const std::wstring& /*rest*/) {
-        return path;
+    // A listed line of the closing message, "path (reason)", shortened where it is too wide
+    // for the message box (see FitReportLine); the file's name always stays whole.
+    virtual std::wstring FitLine(const std::wstring& path, const std::wstring& reason) {
+        return reason.empty() ? path : path + L" (" + reason + L")";
     }
     // Whether the message box showing `text` fits the screen, top to bottom; a message that
     // does not is made again with fewer paths listed.

@@ -12,7 +12,7 @@
 
 namespace kestrave {
 
-// Longer lists are cut after this many paths and a "......" line; fewer when the message would
+// Longer lists are cut after this many files and a "......" line; fewer when the message would
 // not fit the screen otherwise.
 inline constexpr int kListedPathLimit = 12;
 
@@ -49,8 +49,11 @@ struct RegisterSummary {
 
 // What an unregistering run met, in list order.
 struct UnregisterSummary {
-    std::vector<UnfinishedFile> failures;  // system copies not unregistered, or not deleted
+    std::vector<UnfinishedFile> failures;  // system copies not unregistered
     bool failedFilesWereToBeDeleted = false;
+    // Unregistered, but deleting the copy failed (`reason`: why): the registry entries are gone,
+    // the file stays.
+    std::vector<UnfinishedFile> unregisteredNotDeleted;
     std::vector<std::wstring> onlyCopiesKept;  // unregistered but not deleted: no twin elsewhere
     std::vector<std::wstring> absentCopies;    // queued names with no copy in the system folder
     StoppedRun stop;
@@ -60,19 +63,23 @@ struct UnregisterSummary {
 struct ClosingMessage {
     std::wstring text;
     int style = 0;
-    // The complete report, when the message had to leave files out; empty otherwise.
+    // The complete report, when the message had to shorten or leave out anything; empty
+    // otherwise.
     std::wstring completeReport;
 };
 
-// Fits one listed line into the message box: given a path and what follows it on its line, the
-// path to show (shortened in its middle when the line would be too wide).
-using PathFitter = std::function<std::wstring(const std::wstring& path, const std::wstring& rest)>;
+// Fits one listed line into the message box: given a file's path and its reason (already in the
+// form they are shown in), the whole line as shown, shortened where it would be too wide.
+using LineFitter =
+    std::function<std::wstring(const std::wstring& path, const std::wstring& reason)>;
 
-// `limit`: how many paths each list shows before it is cut.
-ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const PathFitter& fit = {},
-                                      int limit = kListedPathLimit);
+// `limit`: how many files each list shows before it is cut. `onClipboard`: whether the complete
+// report, when the message needs one, is on the clipboard, which the message then says.
+ClosingMessage RegisterClosingMessage(const RegisterSummary& summary, const LineFitter& fit = {},
+                                      int limit = kListedPathLimit, bool onClipboard = true);
 ClosingMessage UnregisterClosingMessage(const UnregisterSummary& summary,
-                                        const PathFitter& fit = {}, int limit = kListedPathLimit);
+                                        const LineFitter& fit = {}, int limit = kListedPathLimit,
+                                        bool onClipboard = true);
 
 // The last line of a message whose complete report went to the clipboard.
 inline constexpr wchar_t kReportOnClipboard[] = L"完整报告已复制到剪贴板";
@@ -80,34 +87,40 @@ inline constexpr wchar_t kReportOnClipboard[] = L"完整报告已复制到剪贴
 // Measures a line of text in the message box's font, in pixels.
 using TextWidth = std::function<int(const std::wstring& text)>;
 
-// `path` shortened in its middle ("C:\很长的\...\name.ocx") until `path` + `rest` is at most
-// `maxWidth` wide: the drive and the first folder stay as long as they can, then the folders
-// nearest the name, and the name itself is cut in its middle only as a last resort.
-std::wstring ShortenPathToFit(const std::wstring& path, const std::wstring& rest, int maxWidth,
-                              const TextWidth& width);
+// A listed line, "path (reason)", made to fit `maxWidth`: first the folders in the middle of the
+// path give way ("C:\很长的\...\name.ocx", down to "C:\...\name.ocx"), then the system's own
+// words in the reason are cut at their end. The file's name and the program's own words (a
+// culprit it names, say) always stay whole; a line that still does not fit is left to wrap.
+std::wstring FitReportLine(const std::wstring& path, const std::wstring& reason, int maxWidth,
+                           const TextWidth& width);
+
+// `path` and `reason` as the closing message and the report show them (see ShownText).
+std::wstring ShownPath(const std::wstring& path);
+std::wstring ShownReason(const std::wstring& reason);
 
 // The lines of the complete report.
 std::wstring ReportLine(const std::wstring& path, const std::wstring& outcome,
                         const std::wstring& reason = {});
 
 // The parts a registering run's message is made of.
+// (Lists cut after `limit` files end with "...... 另有 N 个文件, 完整报告已复制到剪贴板".)
 std::wstring MissingSourceWarning(const std::vector<std::wstring>& missingSources,
-                                  bool othersRegistered, const PathFitter& fit = {},
-                                  int limit = kListedPathLimit);
+                                  bool othersRegistered, int limit = kListedPathLimit);
 std::wstring RegistrationFailureList(const std::vector<UnfinishedFile>& failures,
-                                     const PathFitter& fit = {}, int limit = kListedPathLimit);
+                                     int limit = kListedPathLimit);
 std::wstring KeptSourceList(const std::vector<UnfinishedFile>& keptSources,
-                            const PathFitter& fit = {}, int limit = kListedPathLimit);
+                            int limit = kListedPathLimit);
 // A titled block of paths, cut after the limit like every list of the closing message.
 std::wstring PathBlock(const wchar_t* title, const std::vector<std::wstring>& paths,
-                       const PathFitter& fit = {}, int limit = kListedPathLimit);
+                       int limit = kListedPathLimit);
 // The same with each path's reason after it.
 std::wstring FileBlock(const wchar_t* title, const std::vector<UnfinishedFile>& files,
-                       const PathFitter& fit = {}, int limit = kListedPathLimit);
+                       int limit = kListedPathLimit);
 
 inline constexpr wchar_t kOtherVersionsTitle[] = L"以下控件使用了系统文件夹中已有的不同版本:";
 inline constexpr wchar_t kClassesElsewhereTitle[] = L"以下控件注册成功, 但它的类指向别的文件:";
 inline constexpr wchar_t kOnlyCopiesKeptTitle[] = L"以下文件在别处没有相同的副本,没有删除:";
+inline constexpr wchar_t kUnregisteredNotDeletedTitle[] = L"以下控件已经卸载, 但文件没有删除:";
 inline constexpr wchar_t kAbsentCopiesTitle[] = L"以下控件不在系统文件夹中,没有卸载:";
 inline constexpr wchar_t kHiddenSourceReason[] = L"原文件是隐藏或系统文件";
 inline constexpr wchar_t kNotAServerReason[] = L"不是有效的控件文件";
@@ -125,5 +138,7 @@ std::wstring DeleteFailureReason(DWORD error, const std::wstring& fileName);
 std::wstring HostNotStartedReason(DWORD error);
 // A copy that a failed registration put into the system folder could not be taken away again.
 std::wstring CopyRemovalFailureReason(DWORD error, const std::wstring& fileName);
+// The file could not be read to learn what it is.
+std::wstring ReadFailureReason(DWORD error);
 
 }  // namespace kestrave

@@ -1,17 +1,11 @@
 #include "cause_wording.h"
 
+#include "display_text.h"
 #include "file_lookup.h"
 #include "path.h"
 
 namespace kestrave {
 namespace {
-
-bool IsHiddenControl(wchar_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) ||  // C0, DEL and C1 controls
-           c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069) ||  // marks and embeddings that reorder the text
-           c == 0x2028 || c == 0x2029 || c == 0xFEFF;
-}
 
 std::wstring FileName(std::wstring_view path) {
     return SplitPath(path).name;
@@ -22,15 +16,10 @@ std::wstring CulpritText(const DependencyCulprit& culprit, bool inSourceFolder);
 }  // namespace
 
 std::wstring ShownName(std::wstring_view name) {
-    std::wstring shown;
-    for (wchar_t c : name) {
-        if (IsHiddenControl(c))
-            continue;
-        if (shown.size() == kMaxShownNameLength) {
-            shown.back() = L'…';
-            break;
-        }
-        shown += c;
+    std::wstring shown = ShownText(name);
+    if (shown.size() > kMaxShownNameLength) {
+        shown.resize(WholeCharacterCut(shown, kMaxShownNameLength - 1));
+        shown += L'…';
     }
     return shown;
 }

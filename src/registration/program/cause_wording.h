@@ -12,8 +12,8 @@ namespace kestrave {
 
 constexpr std::size_t kMaxShownNameLength = 260;
 
-// `name` without control or text-direction characters, cut to kMaxShownNameLength characters
-// (an ellipsis marks the cut).
+// `name` as ShownText shows it, cut on a whole character to at most kMaxShownNameLength
+// characters (an ellipsis marks the cut).
 std::wstring ShownName(std::wstring_view name);
 
 // What a reason says of a walk that spent its budget before it was done.

@@ -359,7 +359,7 @@ std::wstring ImageFailureReason(const ImageInfo& image) {
         case ImageKind::X64:
             return {};
         case ImageKind::Unreadable:
-            return L"无法读取: " + SystemErrorText(image.error);
+            return ReadFailureReason(image.error);
         case ImageKind::NotALibrary:
         case ImageKind::OtherMachine:
             return kNotAServerReason;

@@ -1,5 +1,7 @@
 #include "form.h"
 
+#include "dropped_files.h"
+
 #include <commctrl.h>
 #include <shellapi.h>
 #include <windowsx.h>
@@ -642,18 +644,9 @@ void Form::RefuseDroppedFiles(bool refused) {
 }
 
 LRESULT Form::onDropFiles(WPARAM drop) {
-    std::vector<std::wstring> paths;
-    {
-        const DropHandle dropped(reinterpret_cast<HDROP>(drop));
-        const UINT count = DragQueryFileW(dropped.get(), 0xFFFFFFFF, nullptr, 0);
-        for (UINT i = 0; i < count; ++i) {
-            const UINT length = DragQueryFileW(dropped.get(), i, nullptr, 0);
-            std::wstring path(length + 1, L'\0');
-            path.resize(DragQueryFileW(dropped.get(), i, path.data(), length + 1));
-            paths.push_back(std::move(path));
-        }
-    }
-    OnDropFiles(paths);
+    const std::vector<std::wstring> paths = TakeDroppedPaths(reinterpret_cast<HDROP>(drop));
+    if (!paths.empty())
+        OnDropFiles(paths);
     return 0;
 }
 

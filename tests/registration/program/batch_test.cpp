@@ -252,7 +252,8 @@ TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
     for (size_t count : {12u, 13u}) {
         SCOPED_TRACE(count);
         std::vector<UnfinishedFile> listed(files.begin(), files.begin() + count);
-        const std::wstring dots = count > 12 ? L"......\r\n" : L"";
+        const std::wstring dots =
+            count > 12 ? L"...... 另有 1 个文件, 完整报告已复制到剪贴板\r\n" : L"";
         const std::wstring n = std::to_wstring(count);
 
         EXPECT_EQ(RegistrationFailureList(listed),
@@ -267,7 +268,8 @@ TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
         EXPECT_EQ(PathBlock(kAbsentCopiesTitle, paths),
                   std::wstring(kAbsentCopiesTitle) + L"\r\n" + pathLines + dots);
 
-        // A cut list hands the complete report over, and the message ends saying so.
+        // A cut list hands the complete report over, and the message ends saying so: in a line
+        // of its own unless the cut list's own last line, which says it, ends the message.
         const std::wstring onClipboard = count > 12 ? L"\r\n\r\n完整报告已复制到剪贴板" : L"";
         UnregisterSummary unregistered;
         unregistered.failures = listed;
@@ -278,9 +280,14 @@ TEST(BatchReport, ListsAtMostTwelvePathsThenDots) {
                                      dots + L"\r\n这些文件没有删除." + onClipboard);
         EXPECT_EQ(withNote.completeReport, count > 12 ? L"one\r\ntwo\r\n" : L"");
         unregistered.failedFilesWereToBeDeleted = false;
-        EXPECT_EQ(
-            UnregisterClosingMessage(unregistered).text,
-            L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots + onClipboard);
+        const std::wstring endsWithCut =
+            L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines + dots;
+        EXPECT_EQ(UnregisterClosingMessage(unregistered).text,
+                  count > 12 ? endsWithCut.substr(0, endsWithCut.size() - 2) : endsWithCut);
+        EXPECT_EQ(UnregisterClosingMessage(unregistered, {}, kListedPathLimit, false).text,
+                  L"注意:有以下" + n + L"个控件卸载失败\r\n\r\n" + twelveLines +
+                      (count > 12 ? L"...... 另有 1 个文件\r\n" : L""))
+            << "without the clipboard, the message does not claim it";
     }
     ClosingMessage allDone = UnregisterClosingMessage({});
     EXPECT_EQ(allDone.text, kAllUnregistered);
@@ -324,29 +331,86 @@ TEST(BatchReport, NamesEachReasonWithTheSystemsText) {
               L"无法删除: " + SystemErrorText(ERROR_SHARING_VIOLATION));
 }
 
-TEST(BatchReport, ShortensLongPathsInTheirMiddleToFit) {
-    // Ten pixels a character.
-    const TextWidth width = [](const std::wstring& text) {
-        return static_cast<int>(text.size()) * 10;
-    };
+// Ten pixels a character.
+int TenPixelsEach(const std::wstring& text) {
+    return static_cast<int>(text.size()) * 10;
+}
+
+// A line gives way in order: the folders in the middle of its path, then the system's words in
+// its reason. The file's name and the program's own words never do; a line that still does not
+// fit is left to wrap.
+TEST(BatchReport, FitsALineByItsFoldersThenTheSystemsWordsNeverByItsName) {
     const std::wstring path = L"C:\\很长的\\second\\third\\fourth\\name.ocx";  // 35 characters
+    const std::wstring busy = L"无法删除: 另一个程序正在使用此文件，进程无法访问。";
+    const std::wstring denied = L"返回错误 0x80070005: 访问被拒绝。";
+    const std::wstring missing = L"缺少 kt_mid.dll 需要的文件 kt_nodep2.dll";
     struct Case {
+        const char* what;
+        std::wstring path;
+        std::wstring reason;
         int maxWidth;
-        std::wstring rest;
         std::wstring shown;
     } cases[] = {
-        {350, L"", path},
-        {340, L"", L"C:\\很长的\\...\\third\\fourth\\name.ocx"},
-        {300, L"", L"C:\\很长的\\...\\fourth\\name.ocx"},
-        {230, L"", L"C:\\很长的\\...\\name.ocx"},
-        {185, L"", L"C:\\...\\name.ocx"},
-        {130, L"", L"C:\\...\\n...cx"},
-        {300, L" (reason)", L"C:\\很长的\\...\\name.ocx"},
+        {"fits as it is", path, L"", 350, path},
+        {"one folder out", path, L"", 340, L"C:\\很长的\\...\\third\\fourth\\name.ocx"},
+        {"the folders nearest the name go next", path, L"", 230, L"C:\\很长的\\...\\name.ocx"},
+        {"then the first folder", path, L"", 185, L"C:\\...\\name.ocx"},
+        {"never the name", path, L"", 50, L"C:\\...\\name.ocx"},
+        {"a name alone", L"name.ocx", L"", 50, L"name.ocx"},
+        {"the reason counts", path, L"x", 300, L"C:\\很长的\\...\\fourth\\name.ocx (x)"},
+        {"system words give way after the folders", path, busy, 400,
+         L"C:\\...\\name.ocx (无法删除: 另一个程序正在使用此文件，...)"},
+        {"down to their opening", path, denied, 10,
+         L"C:\\...\\name.ocx (返回错误 0x80070005: ...)"},
+        {"a cause the program names stays whole", path, missing, 100,
+         L"C:\\...\\name.ocx (" + missing + L")"},
+        {"two reasons: the later system words go first", L"C:\\a\\n.ocx",
+         L"无法加载: 找不到模块。; 复制到系统文件夹的文件无法删除: 拒绝访问。", 470,
+         L"C:\\a\\n.ocx (无法加载: 找不到模块。; 复制到系统文件夹的文件无法删除: ...)"},
+        {"folders no longer than the dots stay", L"C:\\a\\n.ocx", L"", 50, L"C:\\a\\n.ocx"},
+        {"a share keeps its server and share", L"\\\\srv\\share\\aaaa\\bbbb\\n.ocx", L"", 50,
+         L"\\\\srv\\share\\...\\n.ocx"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.maxWidth);
-        EXPECT_EQ(ShortenPathToFit(path, c.rest, c.maxWidth, width), c.shown);
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(FitReportLine(c.path, c.reason, c.maxWidth, TenPixelsEach), c.shown);
     }
+}
+
+// Every name reaches the message and the report as ShownText shows it: nothing in a file's name
+// can reorder or hide the line it is on.
+TEST(BatchReport, ShowsNamesCleanInTheMessageAndTheReport) {
+    const std::wstring sly = L"C:\\a\\x\x202Excod.ocx";
+    RegisterSummary summary;
+    summary.failures = {{sly, L"缺少 y\x200B.dll 需要的文件 z\x2060.dll"}};
+    summary.reportLines = {ReportLine(sly, L"注册失败", summary.failures.front().reason)};
+    const ClosingMessage message = RegisterClosingMessage(summary);
+    EXPECT_NE(message.text.find(L"C:\\a\\x?xcod.ocx (缺少 y?.dll 需要的文件 z?.dll)"),
+              std::wstring::npos);
+    EXPECT_EQ(summary.reportLines.front(),
+              L"C:\\a\\x?xcod.ocx\t注册失败: 缺少 y?.dll 需要的文件 z?.dll");
+}
+
+// Whatever the message shortened, a folder or a reason as much as a list, the report goes to
+// the clipboard and the message says so.
+TEST(BatchReport, AnyShorteningHandsTheReportOver) {
+    UnregisterSummary summary;
+    summary.failures = {{L"C:\\aaa\\bbb\\n.ocx", L"无法删除: 拒绝访问。"}};
+    summary.reportLines = {L"line"};
+    const LineFitter asItIs = [](const std::wstring& path, const std::wstring& reason) {
+        return path + L" (" + reason + L")";
+    };
+    const LineFitter narrow = [](const std::wstring& path, const std::wstring& reason) {
+        return FitReportLine(path, reason, 150, TenPixelsEach);
+    };
+    const ClosingMessage whole = UnregisterClosingMessage(summary, asItIs);
+    EXPECT_TRUE(whole.completeReport.empty());
+    EXPECT_EQ(whole.text.find(L"完整报告"), std::wstring::npos);
+    const ClosingMessage fitted = UnregisterClosingMessage(summary, narrow);
+    EXPECT_EQ(fitted.completeReport, L"line\r\n");
+    EXPECT_EQ(fitted.text,
+              L"注意:有以下1个控件卸载失败\r\n\r\nC:\\...\\n.ocx (无法删除: ...)\r\n"
+              L"\r\n\r\n完整报告已复制到剪贴板");
 }
 
 // The closing message with the window's help: fitted paths, the complete report on the
@@ -366,8 +430,9 @@ class FeedbackHost : public ScratchHost {
                            (unregister ? L" un" : L""));
     }
     bool StopWanted() override { return stopAtFile != 0 && progress.size() >= stopAtFile; }
-    std::wstring FitPath(const std::wstring& path, const std::wstring&) override {
-        return L"[" + path + L"]";
+    std::wstring FitLine(const std::wstring& path, const std::wstring& reason) override {
+        const std::wstring fitted = markFitted ? L"[" + path + L"]" : path;
+        return reason.empty() ? fitted : fitted + L" (" + reason + L")";
     }
     bool PutOnClipboard(const std::wstring& text) override {
         clipboard = text;
@@ -383,6 +448,7 @@ class FeedbackHost : public ScratchHost {
     }
 
     size_t maxLines = 0;
+    bool markFitted = true;  // every line counts as shortened
     std::wstring shown;
     int shownStyle = 0;
     std::vector<std::wstring> progress;
@@ -441,15 +507,16 @@ TEST_F(BatchTest, AMessageTooTallForTheScreenListsFewerPaths) {
     EXPECT_TRUE(host.MessageFits(host.shown)) << "shown: " << host.shown.size();
     EXPECT_NE(host.shown.find(L"[" + gone[0] + L"]\r\n"), std::wstring::npos);
     EXPECT_EQ(host.shown.find(L"[" + gone[1] + L"]"), std::wstring::npos);
-    EXPECT_NE(host.shown.find(L"......\r\n"), std::wstring::npos);
-    EXPECT_NE(host.shown.find(L"完整报告已复制到剪贴板"), std::wstring::npos);
+    EXPECT_NE(host.shown.find(L"...... 另有 4 个文件, 完整报告已复制到剪贴板\r\n"),
+              std::wstring::npos);
     for (const std::wstring& path : gone)
         EXPECT_NE(host.clipboard.find(path + L"\t注册失败: 控件原文件丢失\r\n"),
                   std::wstring::npos);
 
     FeedbackHost roomy;
+    roomy.markFitted = false;
     RegisterAll(scene.list, scene.options, roomy, hosts_);
-    EXPECT_NE(roomy.shown.find(L"[" + gone[4] + L"]"), std::wstring::npos)
+    EXPECT_NE(roomy.shown.find(gone[4] + L"\r\n"), std::wstring::npos)
         << "with room, every path of a short list is shown";
     EXPECT_TRUE(roomy.clipboard.empty());
 }
@@ -475,7 +542,7 @@ TEST_F(BatchTest, AStoppedBatchEndsAfterTheFileInHandAndSaysHowFarItGot) {
     UnregisterAll(scene.list, scene.options, unregistering, hosts_);
     EXPECT_EQ(unregistering.shown,
               L"已停止: 已处理 2/3 个控件\r\n\r\n以下控件不在系统文件夹中,没有卸载:\r\n[" +
-                  SystemCopy(L"batch_stop_b.ocx") + L"]\r\n");
+                  SystemCopy(L"batch_stop_b.ocx") + L"]\r\n\r\n\r\n完整报告已复制到剪贴板");
     EXPECT_EQ(unregistering.progress, (std::vector<std::wstring>{L"1/3 un", L"2/3 un", L"0/0"}));
     EXPECT_FALSE(IsRegistered(L"batch_stop_a.ocx"));
 }
@@ -630,7 +697,7 @@ TEST_F(BatchTest, WarnsOfMissingSourcesAsConfigured) {
                 Queue(scene.list, L"good_server.dll", prefix + L"good.ocx");
         }
         if (c.missing > 12)
-            listed += L"......\r\n";
+            listed += L"...... 另有 1 个文件\r\n";  // (the clipboard would not take the report)
 
         RegisterAll(scene.list, scene.options, scene.host, hosts_);
 
@@ -939,6 +1006,7 @@ TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
         bool copyInUse;
         std::wstring reason;  // empty: unregistered (and deleted when asked)
         bool copyRemains;
+        bool unregistered = false;  // `reason` is why the unregistered copy was not deleted
     };
     Case cases[] = {
         {"unregistered, deleting off", L"batch_un_keep.ocx", L"good_server.dll", false, false, L"",
@@ -950,7 +1018,7 @@ TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
         {"the export overruns the limit", L"batch_un_slow.ocx", L"slow_server.dll", false, false,
          L"超过10秒未完成,已终止", true},
         {"the copy is in use", L"batch_un_busy.ocx", L"good_server.dll", true, true,
-         L"无法删除: " + SystemErrorText(ERROR_SHARING_VIOLATION), true},
+         L"无法删除: " + SystemErrorText(ERROR_SHARING_VIOLATION), true, true},
     };
     int caseNumber = 0;
     for (const Case& c : cases) {
@@ -974,6 +1042,11 @@ TEST_F(BatchTest, UnregistersEachSystemCopyAndDeletesOnlyThoseUnregistered) {
         if (c.reason.empty()) {
             EXPECT_EQ(message.text, kAllUnregistered);
             EXPECT_EQ(message.style, kStyleInformation);
+        } else if (c.unregistered) {
+            // Not "卸载失败": its registration is gone, only the file stays.
+            EXPECT_EQ(message.text, L"以下控件已经卸载, 但文件没有删除:\r\n" + systemCopy + L" (" +
+                                        c.reason + L")\r\n");
+            EXPECT_EQ(message.style, kStyleExclamation);
         } else {
             std::wstring note = c.deleteAfterUnregister ? L"\r\n这些文件没有删除." : L"";
             EXPECT_EQ(message.text, L"注意:有以下1个控件卸载失败\r\n\r\n" + systemCopy + L" (" +

@@ -78,12 +78,12 @@ TEST(DependencyCauseText, ShowsHostNamesHarmlessly) {
                                   L"evil\r\n\x202E"
                                   L"lld.exe\x1b[0m",
                                   L"s\tx.ocx");
-    EXPECT_EQ(DependencyCauseText(c, false), L"缺少 sx.ocx 需要的文件 evillld.exe[0m");
+    EXPECT_EQ(DependencyCauseText(c, false), L"缺少 s?x.ocx 需要的文件 evil???lld.exe?[0m");
 
     c.file = std::wstring(5000, L'n');
     const std::wstring text = DependencyCauseText(c, false);
     EXPECT_EQ(text,
-              L"缺少 sx.ocx 需要的文件 " + std::wstring(kMaxShownNameLength - 1, L'n') + L"…");
+              L"缺少 s?x.ocx 需要的文件 " + std::wstring(kMaxShownNameLength - 1, L'n') + L"…");
     EXPECT_EQ(ShownName(std::wstring(kMaxShownNameLength, L'n')),
               std::wstring(kMaxShownNameLength, L'n'))
         << "a name of the full length is not cut";

@@ -146,16 +146,17 @@ TEST_F(KeyboardEndToEnd, DroppedServerFilesAreAddedOnceAndOtherFilesLeft) {
     EXPECT_EQ(Count(), L"2");
     EXPECT_EQ(Folder(), folder);
 
-    // A folder with a queue: the question of 列表 first; No starts the list afresh.
+    // A folder with a queue: the question of 列表 first; No starts the list afresh. Its hidden
+    // d.ocx is queued too, as a dropped file is.
     program_->DropFiles(Main(), {folder});
     OpenedDialog question = program_->WaitForDialog(kTitle);
     ASSERT_TRUE(question);
     EXPECT_EQ(question.text, L"是否继续添加?");
     program_->Press(question, IDNO);
-    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 2 && Count() == L"2"; }));
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return Rows().size() == 3 && Count() == L"3"; }));
     auto rows = Rows();
     std::sort(rows.begin(), rows.end());
-    EXPECT_EQ(rows, (std::vector<std::wstring>{L"a.ocx", L"b.OCX"}));
+    EXPECT_EQ(rows, (std::vector<std::wstring>{L"a.ocx", L"b.OCX", L"d.ocx"}));
     EXPECT_TRUE(program_->Visible(Main()));
 }
 
