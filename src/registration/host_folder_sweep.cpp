@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <vector>
 
 #include "handles.h"
 #include "host_folder_names.h"
@@ -103,6 +104,31 @@ bool IsOwnedByAdministratorsOrSystem(PSECURITY_DESCRIPTOR descriptor) {
         return false;
     return IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
            IsWellKnownSid(owner, WinLocalSystemSid);
+}
+
+bool IsOwnedAsOurRunsOwnTheirFolders(PSECURITY_DESCRIPTOR descriptor) {
+    if (!descriptor)
+        return false;
+    if (IsOwnedByAdministratorsOrSystem(descriptor))
+        return true;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner ||
+        !IsValidSid(owner))
+        return false;
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+        return false;
+    const KernelHandle token(rawToken);
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenOwner, nullptr, 0, &size);
+    if (size < sizeof(TOKEN_OWNER))
+        return false;
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token.get(), TokenOwner, buffer.data(), size, &size))
+        return false;
+    const PSID ours = reinterpret_cast<const TOKEN_OWNER*>(buffer.data())->Owner;
+    return ours && IsValidSid(ours) && EqualSid(owner, ours);
 }
 
 int SweepHostFolders(const std::wstring& base, OwnerRule ownerRule) {

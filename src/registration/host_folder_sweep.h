@@ -18,6 +18,11 @@ bool IsHostFolderName(const std::wstring& name);
 // run makes is owned so, and a folder anybody else made is none of ours.
 bool IsOwnedByAdministratorsOrSystem(PSECURITY_DESCRIPTOR descriptor);
 
+// True when `descriptor` names as owner what this process gives the folders it makes (its
+// token's default owner), the Administrators group or the system. A run's folder gets the
+// default owner, which is Administrators only where the system's policy says so.
+bool IsOwnedAsOurRunsOwnTheirFolders(PSECURITY_DESCRIPTOR descriptor);
+
 // Decides from a folder's security descriptor whether the sweep may touch it.
 using OwnerRule = bool (*)(PSECURITY_DESCRIPTOR descriptor);
 
@@ -27,7 +32,7 @@ using OwnerRule = bool (*)(PSECURITY_DESCRIPTOR descriptor);
 // itself, never through a link; a folder that holds anything else keeps it and stays. Gives how
 // many folders were removed.
 int SweepHostFolders(const std::wstring& base,
-                     OwnerRule ownerRule = IsOwnedByAdministratorsOrSystem);
+                     OwnerRule ownerRule = IsOwnedAsOurRunsOwnTheirFolders);
 
 // The system's ProgramData folder (FOLDERID_ProgramData), whatever the environment says; empty
 // when the system cannot say.

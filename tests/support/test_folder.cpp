@@ -68,7 +68,10 @@ void RemoveTree(const std::wstring& path) {
             if (name == L"." || name == L"..") continue;
             std::wstring child = path + L"\\" + name;
             SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A link goes, never what it leads to.
+                RemoveUnixLink(child);
+            } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);
             } else {
                 DeleteFileW(child.c_str());
@@ -77,6 +80,64 @@ void RemoveTree(const std::wstring& path) {
         FindClose(find);
     }
     RemoveDirectoryW(path.c_str());
+}
+
+namespace {
+
+// The Unix name of a Wine path, quoted for a command line; empty outside Wine.
+std::wstring QuotedUnixName(const std::wstring& path) {
+    using UnixName = char* (*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name)
+        return {};
+    std::wstring quoted = L"\"";
+    for (const char* c = name; *c; ++c)
+        quoted += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    HeapFree(GetProcessHeap(), 0, name);
+    return quoted + L"\"";
+}
+
+// Runs a Unix program, as Wine can, and waits for it.
+bool RunUnixProgram(std::wstring command) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return false;
+    WaitForSingleObject(info.hProcess, 10000);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
+}
+
+template <typename Condition>
+bool Eventually(Condition condition) {
+    for (int tries = 0; tries < 100 && !condition(); ++tries)
+        Sleep(50);
+    return condition();
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring linkName = QuotedUnixName(link);
+    const std::wstring targetName = QuotedUnixName(target);
+    if (linkName.empty() || targetName.empty() ||
+        !RunUnixProgram(L"/bin/ln -s " + targetName + L" " + linkName))
+        return false;
+    return Eventually([&] { return Exists(link); });
+}
+
+void RemoveUnixLink(const std::wstring& link) {
+    if (RunUnixProgram(L"/bin/rm -f " + QuotedUnixName(link)))
+        Eventually([&] { return !Exists(link); });
 }
 
 bool RegistryKeyExists(HKEY root, const std::wstring& key) {

@@ -31,7 +31,14 @@ std::string ReadWholeFile(const std::wstring& path);
 void CopyOrFail(const std::wstring& from, const std::wstring& to);
 bool FileExists(const std::wstring& path);
 void MakeFolder(const std::wstring& path);
+// Removes a folder and everything in it; a link in it goes, never what it leads to.
 void RemoveTree(const std::wstring& path);
+
+// A Unix symbolic link at `link` to `target` (a file or a folder), made on the Unix side: Wine
+// cannot make junctions, and shows such a link to a folder as a reparse point. False when none
+// could be made (outside Wine).
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
+void RemoveUnixLink(const std::wstring& link);
 
 bool RegistryKeyExists(HKEY root, const std::wstring& key);
 std::wstring RegistryDefaultValue(HKEY root, const std::wstring& key);
