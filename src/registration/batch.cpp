@@ -170,8 +170,7 @@ RegisterSummary RegisterEach(const QueuedFiles& queued, OptionsSource& options, 
         HeldFile held = HoldSource(source);
         // A file no host can load is never copied.
         const ImageInfo image = held ? ReadImageInfo(held.handle.get()) : ImageInfo{};
-        const std::wstring unfit =
-            held ? ImageFailureReason(image) : SourceHoldFailureReason(held);
+        const std::wstring unfit = held ? ImageFailureReason(image) : SourceHoldFailureReason(held);
         if (!unfit.empty()) {
             summary.failures.push_back({source, unfit});
             report(source, L"注册失败", unfit);
@@ -256,8 +255,8 @@ UnregisterSummary UnregisterEach(const QueuedFiles& queued, OptionsSource& optio
         bool deleted = false;
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {
-            const HostSession::CopyDeletion deletion = hosts.DeleteSystemCopy(
-                image.kind, queued.fullPaths[i], systemCopy, unregistered);
+            const HostSession::CopyDeletion deletion =
+                hosts.DeleteSystemCopy(image.kind, queued.fullPaths[i], systemCopy, unregistered);
             if (deletion.keptAsOnlyCopy) {
                 summary.onlyCopiesKept.push_back(systemCopy);
                 report(systemCopy, L"已卸载", L"在别处没有相同的副本,没有删除");

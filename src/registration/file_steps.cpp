@@ -24,9 +24,9 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 std::wstring FinalPathOf(HANDLE file) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetFinalPathNameByHandleW(file, path.data(),
-                                                       static_cast<DWORD>(path.size()),
-                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        const DWORD length =
+            GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0)
             return {};
         if (length < path.size()) {
@@ -153,8 +153,8 @@ DWORD DeleteThroughHandle(HANDLE file, DWORD attributes) {
             return error;
         }
         FILE_BASIC_INFO plain = basic;
-        plain.FileAttributes = (attributes & ~kGuardMarks) ? (attributes & ~kGuardMarks)
-                                                           : FILE_ATTRIBUTE_NORMAL;
+        plain.FileAttributes =
+            (attributes & ~kGuardMarks) ? (attributes & ~kGuardMarks) : FILE_ATTRIBUTE_NORMAL;
         // Times left at zero stay as they are.
         plain.CreationTime.QuadPart = plain.LastAccessTime.QuadPart = 0;
         plain.LastWriteTime.QuadPart = plain.ChangeTime.QuadPart = 0;
@@ -220,11 +220,10 @@ HeldFile HoldSystemCopy(const std::wstring& viewedPath) {
         // The folder is asked for its own final path, as the file is: a 32-bit program's view
         // of System32 is another folder by its final path.
         const std::wstring folder = ParentFolder(viewedPath);
-        const FileHandle folderHandle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                                      FILE_SHARE_DELETE,
-                                                  nullptr, OPEN_EXISTING,
-                                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const FileHandle folderHandle(
+            CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         const std::wstring folderFinal = folderHandle ? FinalPathOf(folderHandle.get()) : folder;
         if (!SameText(ParentFolder(FinalPathOf(held.handle.get())), folderFinal))
             held.refusal = HoldRefusal::Elsewhere;

@@ -33,12 +33,12 @@ struct FileIdentity {
 
 // Why a file was not taken into the program's hands.
 enum class HoldRefusal {
-    None,         // held
-    OpenFailed,   // the system refused the open; `error` says why
-    Link,         // a reparse point: a link, a junction or a mount point
-    Folder,       // a folder
-    Elsewhere,    // the path leads to a file by another path (through a link on the way)
-    ShortName,    // the name is another file's short (8.3) name
+    None,        // held
+    OpenFailed,  // the system refused the open; `error` says why
+    Link,        // a reparse point: a link, a junction or a mount point
+    Folder,      // a folder
+    Elsewhere,   // the path leads to a file by another path (through a link on the way)
+    ShortName,   // the name is another file's short (8.3) name
     HiddenOrSystem,
 };
 
@@ -61,9 +61,10 @@ struct HeldFile {
 // reached is not at the queued path itself (its final path differs).
 HeldFile HoldSource(const std::wstring& path);
 
-// Holds the file of a system folder that a step uses: refused when it is a link or a folder, or
-// when its own name is not the one asked for (a short-name alias of another file). Hidden and
-// system files are held but say so (HiddenOrSystem).
+// Holds the file of a system folder that a step uses: refused when it is a link or a folder,
+// when the file the handle reached lies in another folder (a link followed), or when its own
+// name is not the one asked for (a short-name alias of another file). A hidden or system file is
+// refused as well (HiddenOrSystem): it belongs to somebody else.
 HeldFile HoldSystemCopy(const std::wstring& viewedPath);
 
 // Why a source could not be held, for the report.

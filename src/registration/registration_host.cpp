@@ -209,8 +209,8 @@ RegisterStepResult HostSession::Register(ImageKind kind, const HeldFile& source,
     if (!step.failure.empty()) {
         // Where a host names what the file lacks, that is the reason; otherwise the load's own.
         const DependencyCulprit culprit = CauseOf(kind, exchange, systemCopy);
-        const std::wstring cause = DependencyCauseText(
-            culprit, MissingFileIsInFolder(culprit, ParentFolder(sourcePath)));
+        const std::wstring cause =
+            DependencyCauseText(culprit, MissingFileIsInFolder(culprit, ParentFolder(sourcePath)));
         if (!cause.empty())
             step.failure = cause;
     } else {

@@ -1171,37 +1171,46 @@ TEST_F(BatchTest, RegisteringUsesOnlyTheQueuedFileItselfAndLeavesEverythingElseA
         bool reachesTheSystemFolder;  // refused there rather than at the source
     };
     Case cases[] = {
-        {"the source was swapped for a link to another file", L"batch_hold_srclink.ocx",
+        {"the source was swapped for a link to another file",
+         L"batch_hold_srclink.ocx",
          [&](const std::wstring& name) {
              testing::WriteTextFile(elsewhere / L"victim.ocx", goodBytes);
              EXPECT_TRUE(testing::MakeUnixLink(Source(name), elsewhere / L"victim.ocx"));
              return Source(name);
          },
-         {kSourceIsLinkReason, kSourceElsewhereReason}, false},
-        {"a folder on the way is a link", L"batch_hold_via.ocx",
+         {kSourceIsLinkReason, kSourceElsewhereReason},
+         false},
+        {"a folder on the way is a link",
+         L"batch_hold_via.ocx",
          [&](const std::wstring& name) {
              testing::WriteTextFile(elsewhere / name, goodBytes);
              EXPECT_TRUE(testing::MakeUnixLink(Source(L"via"), elsewhere.Path()));
              return Source(L"via\\" + name);
          },
-         {kSourceElsewhereReason}, false},
-        {"the system copy is a link to another file", L"batch_hold_copylink.ocx",
+         {kSourceElsewhereReason},
+         false},
+        {"the system copy is a link to another file",
+         L"batch_hold_copylink.ocx",
          [&](const std::wstring& name) {
              testing::WriteTextFile(elsewhere / L"linked.ocx", goodBytes);
              EXPECT_TRUE(testing::MakeUnixLink(SystemCopy(name), elsewhere / L"linked.ocx"));
              testing::WriteTextFile(Source(name), goodBytes);
              return Source(name);
          },
-         {kCopyIsLinkReason}, true},
-        {"the system copy is a folder", L"batch_hold_copydir.ocx",
+         {kCopyIsLinkReason},
+         true},
+        {"the system copy is a folder",
+         L"batch_hold_copydir.ocx",
          [&](const std::wstring& name) {
              testing::MakeFolder(SystemCopy(name));
              testing::WriteTextFile(SystemCopy(name + L"\\inside.txt"), "kept");
              testing::WriteTextFile(Source(name), goodBytes);
              return Source(name);
          },
-         {kCopyIsFolderReason}, true},
-        {"the queued name is another system file's short name", L"",
+         {kCopyIsFolderReason},
+         true},
+        {"the queued name is another system file's short name",
+         L"",
          [&](const std::wstring&) {
              const std::wstring other = SystemCopy(L"batch_hold_long_system_file.ocx");
              testing::WriteTextFile(other, goodBytes);
@@ -1210,7 +1219,8 @@ TEST_F(BatchTest, RegisteringUsesOnlyTheQueuedFileItselfAndLeavesEverythingElseA
              testing::WriteTextFile(Source(alias), goodBytes);
              return Source(alias);
          },
-         {}, true},
+         {},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1270,7 +1280,8 @@ TEST_F(BatchTest, UnregisteringTouchesOnlyTheQueuedNamesOwnSystemCopy) {
          L""},
         {"the queued name is another system file's short name",
          [&](ServerList& list) {
-             const std::wstring other = PlaceRegistered(L"good_server.dll", L"batch_unhold_long.ocx");
+             const std::wstring other =
+                 PlaceRegistered(L"good_server.dll", L"batch_unhold_long.ocx");
              const std::wstring alias = ShortNameOf(other);
              EXPECT_FALSE(alias.empty());
              Queue(list, L"good_server.dll", alias);
@@ -1338,7 +1349,7 @@ TEST_F(BatchTest, NobodyCanChangeTheSourceOrTheCopyWhileTheServerRuns) {
                 open(source, GENERIC_WRITE, kShareAll),
                 open(source, DELETE, kShareAll),
                 MoveFileW(source.c_str(), (source + L".moved").c_str()) ? ERROR_SUCCESS
-                                                                         : GetLastError(),
+                                                                        : GetLastError(),
                 open(copy, GENERIC_WRITE, kShareAll),
                 open(copy, DELETE, kShareAll),
                 open(copy, GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE),

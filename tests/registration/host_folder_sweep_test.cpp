@@ -118,12 +118,9 @@ TEST(HostFolderSweep, TrustsTheOwnerThisProgramGivesItsFoldersAsWell) {
         std::wstring sddl;
         bool trusted;
     } cases[] = {
-        {L"O:" + ours, true},
-        {L"O:BA", true},
-        {L"O:SY", true},
-        {L"O:S-1-5-21-1-2-3-1000", false},  // another account
-        {L"O:WD", false},
-        {L"G:BA", false},
+        {L"O:" + ours, true}, {L"O:BA", true},
+        {L"O:SY", true},      {L"O:S-1-5-21-1-2-3-1000", false},  // another account
+        {L"O:WD", false},     {L"G:BA", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.sddl.begin(), c.sddl.end()));
@@ -182,6 +179,19 @@ TEST_F(SweepTest, RemovesOnlyTheHostFilesOfRunsThatAreOver) {
     EXPECT_TRUE(FileExists(liveFolder + L"\\" + kHost32FileName));
     EXPECT_TRUE(FileExists(heldHostPath));
     EXPECT_TRUE(FileExists(base_ / OurName(L'6')));
+}
+
+// Without a rule given, the sweep trusts the owner the system gives a folder this process makes
+// (found from one made and taken away again), whatever the policy or Wine make of it.
+TEST_F(SweepTest, TakesAFolderOwnedAsItsOwnRunsAreAndLeavesNothingOfItsOwnBehind) {
+    const std::wstring stale = Folder(OurName(L'0'), {kHost32FileName, kHost64FileName});
+
+    EXPECT_EQ(SweepHostFolders(base_.Path()), 1);
+
+    EXPECT_FALSE(Exists(stale));
+    WIN32_FIND_DATAW found{};
+    const FindHandle left(FindFirstFileW((base_ / L"Kestrave-*").c_str(), &found));
+    EXPECT_FALSE(left) << "the folder made to learn the owner is gone too";
 }
 
 TEST_F(SweepTest, LeavesAFolderWhoseOwnerItDoesNotTrust) {

@@ -10,12 +10,14 @@ TempFolder::TempFolder() {
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"kestrave-test-" + std::to_wstring(GetCurrentProcessId()) +
-            L"-" + std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++);
+    path_ = std::wstring(temp) + L"kestrave-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++);
     MakeFolder(path_);
 }
 
-TempFolder::~TempFolder() { RemoveTree(path_); }
+TempFolder::~TempFolder() {
+    RemoveTree(path_);
+}
 
 std::wstring TestBinFolder() {
     wchar_t path[MAX_PATH];
@@ -24,7 +26,9 @@ std::wstring TestBinFolder() {
     return full.substr(0, full.find_last_of(L'\\'));
 }
 
-std::wstring TestServerPath(const std::wstring& dllName) { return TestBinFolder() + L"\\" + dllName; }
+std::wstring TestServerPath(const std::wstring& dllName) {
+    return TestBinFolder() + L"\\" + dllName;
+}
 
 void WriteTextFile(const std::wstring& path, const std::string& content) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -38,7 +42,8 @@ void WriteTextFile(const std::wstring& path, const std::string& content) {
 std::string ReadWholeFile(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
     std::string content;
     char buffer[65536];
     DWORD read = 0;
@@ -57,7 +62,9 @@ bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void MakeFolder(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
+void MakeFolder(const std::wstring& path) {
+    CreateDirectoryW(path.c_str(), nullptr);
+}
 
 void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW entry;
@@ -65,7 +72,8 @@ void RemoveTree(const std::wstring& path) {
     if (find != INVALID_HANDLE_VALUE) {
         do {
             std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
+            if (name == L"." || name == L"..")
+                continue;
             std::wstring child = path + L"\\" + name;
             SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -142,7 +150,8 @@ void RemoveUnixLink(const std::wstring& link) {
 
 bool RegistryKeyExists(HKEY root, const std::wstring& key) {
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
     RegCloseKey(handle);
     return true;
 }

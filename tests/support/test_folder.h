@@ -9,7 +9,7 @@ namespace kestrave::testing {
 
 // A fresh folder under the temp folder, removed with everything in it when the object goes.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
@@ -18,7 +18,7 @@ public:
     const std::wstring& Path() const { return path_; }  // no trailing backslash
     std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
 
-private:
+  private:
     std::wstring path_;
 };
 
