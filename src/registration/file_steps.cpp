@@ -56,6 +56,17 @@ std::wstring LongPathOf(const std::wstring& path) {
     return longPath;
 }
 
+// The final path of a folder, asked of the folder itself: a 32-bit program's view of System32
+// is another folder by its final path. The folder itself when the system cannot say.
+std::wstring FinalFolderOf(const std::wstring& folder) {
+    const FileHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+    const std::wstring finalPath = handle ? FinalPathOf(handle.get()) : std::wstring();
+    return finalPath.empty() ? folder : finalPath;
+}
+
 // Opens `path` as itself with `access` and read sharing, and notes what the handle shows. A
 // link or a folder is refused; what else is asked of the file is the caller's.
 HeldFile OpenAsItself(const std::wstring& path, DWORD access) {
@@ -77,13 +88,13 @@ HeldFile OpenAsItself(const std::wstring& path, DWORD access) {
     held.size.HighPart = static_cast<LONG>(info.nFileSizeHigh);
     held.size.LowPart = info.nFileSizeLow;
     held.lastWrite = info.ftLastWriteTime;
-    const std::wstring finalPath = FinalPathOf(held.handle.get());
-    held.longName = SplitPath(finalPath).name;
+    held.finalPath = FinalPathOf(held.handle.get());
+    held.longName = SplitPath(held.finalPath).name;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         held.refusal = HoldRefusal::Link;
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         held.refusal = HoldRefusal::Folder;
-    else if (finalPath.empty())
+    else if (held.finalPath.empty())
         held.refusal = HoldRefusal::Elsewhere;
     else
         held.refusal = HoldRefusal::None;
@@ -206,8 +217,9 @@ std::wstring NameOf(const std::wstring& path) {
 
 HeldFile HoldSource(const std::wstring& path) {
     HeldFile held = OpenAsItself(path, GENERIC_READ);
-    if (held.refusal == HoldRefusal::None &&
-        !SameText(FinalPathOf(held.handle.get()), LongPathOf(path)))
+    // The long form is asked for only when needed: the system finds it component by component.
+    if (held.refusal == HoldRefusal::None && !SameText(held.finalPath, path) &&
+        !SameText(held.finalPath, LongPathOf(path)))
         held.refusal = HoldRefusal::Elsewhere;
     if (held.refusal != HoldRefusal::None)
         held.handle.reset();
@@ -217,15 +229,9 @@ HeldFile HoldSource(const std::wstring& path) {
 HeldFile HoldSystemCopy(const std::wstring& viewedPath) {
     HeldFile held = OpenAsItself(viewedPath, GENERIC_READ);
     if (held.refusal == HoldRefusal::None) {
-        // The folder is asked for its own final path, as the file is: a 32-bit program's view
-        // of System32 is another folder by its final path.
         const std::wstring folder = ParentFolder(viewedPath);
-        const FileHandle folderHandle(
-            CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        const std::wstring folderFinal = folderHandle ? FinalPathOf(folderHandle.get()) : folder;
-        if (!SameText(ParentFolder(FinalPathOf(held.handle.get())), folderFinal))
+        const std::wstring reached = ParentFolder(held.finalPath);
+        if (!SameText(reached, folder) && !SameText(reached, FinalFolderOf(folder)))
             held.refusal = HoldRefusal::Elsewhere;
         else if (!SameText(held.longName, NameOf(viewedPath)))
             held.refusal = HoldRefusal::ShortName;

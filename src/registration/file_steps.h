@@ -53,7 +53,8 @@ struct HeldFile {
     DWORD attributes = 0;
     LARGE_INTEGER size{};
     FILETIME lastWrite{};
-    std::wstring longName;  // the file's own name, as the handle gives it
+    std::wstring finalPath;  // where the handle's file is, as the handle gives it
+    std::wstring longName;   // the file's own name, from the final path
     explicit operator bool() const { return refusal == HoldRefusal::None; }
 };
 
