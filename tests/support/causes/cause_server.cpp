@@ -3,7 +3,12 @@
 // from. With REFUSE_TO_LOAD its DllMain says no, a failure that no missing file explains.
 #include <windows.h>
 
-#ifdef NEEDED_FUNCTION
+#if defined(NEEDED_FUNCTION) && defined(DELAY_LOADED)
+// Called through the delay-import library's own thunk: binutils' 32-bit delay-import libraries
+// leave the import slot empty until the helper fills it, so a call straight through that slot
+// (what dllimport makes) jumps to address 0 instead of reaching the helper.
+extern "C" int NEEDED_FUNCTION();
+#elif defined(NEEDED_FUNCTION)
 extern "C" __declspec(dllimport) int NEEDED_FUNCTION();
 #endif
 

@@ -8,11 +8,14 @@
 
 #include <string>
 
-#include "class_readback.h"
-#include "dependency_walk.h"
-#include "server_entry.h"
+#include "entry_result.h"
+#include "host_findings.h"
 
 namespace kestrave {
+
+// The switch that starts a host program, followed by the number of the pipe handle it
+// inherited: exactly these two arguments after the program's name.
+inline constexpr wchar_t kHostSwitch[] = L"--registration-host";
 
 // The largest request: a verb, a number and a path of any length Windows allows.
 inline constexpr DWORD kHostRequestLimit = 64 * 1024 + 64;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "server_entry.h"
+#include "entry_result.h"
 
 namespace kestrave {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "handles.h"
-#include "server_entry.h"
+#include "entry_result.h"
 
 namespace kestrave {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "dependency_walk.h"
+#include "host_findings.h"
 
 namespace kestrave {
 

@@ -8,9 +8,10 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-#include "class_readback.h"
 #include "handles.h"
+#include "host_findings.h"
 #include "pe_image.h"
 
 namespace kestrave {

@@ -15,7 +15,7 @@
 #include "host_images.h"
 #include "host_process.h"
 #include "pe_image.h"
-#include "server_entry.h"
+#include "entry_result.h"
 
 namespace kestrave {
 

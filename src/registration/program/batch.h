@@ -9,7 +9,7 @@
 #include "file_steps.h"
 #include "options_record.h"
 #include "registration_host.h"
-#include "server_entry.h"
+#include "entry_result.h"
 #include "server_list.h"
 #include "system_folders.h"
 

@@ -6,11 +6,9 @@
 
 #include <windows.h>
 
-namespace kestrave {
+#include "host_channel.h"
 
-// The switch that starts a host program, followed by the number of the pipe handle it
-// inherited: exactly these two arguments after the program's name.
-inline constexpr wchar_t kHostSwitch[] = L"--registration-host";
+namespace kestrave {
 
 // True, with the inherited pipe, when `commandLine` is the host's exact command line.
 bool IsRegistrationHostCommandLine(const wchar_t* commandLine, HANDLE& pipe);

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "host_channel.h"
-#include "host_main.h"
 #include "system_folders.h"
 #include "system_random.h"
 

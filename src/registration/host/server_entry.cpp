@@ -152,10 +152,6 @@ std::unique_ptr<ServerThread> g_nextThread;
 
 }  // namespace
 
-const wchar_t* EntryExportName(bool unregister) {
-    return unregister ? L"DllUnregisterServer" : L"DllRegisterServer";
-}
-
 EntryResult CallServerEntry(const std::wstring& path, bool unregister,
                             const std::function<void()>& beforeLoading, HMODULE* loadedAt) {
     const char* exportName = unregister ? "DllUnregisterServer" : "DllRegisterServer";

@@ -8,14 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace kestrave {
+#include "host_findings.h"
 
-struct ClassPointingElsewhere {
-    std::wstring clsid;      // "{...}"
-    std::wstring otherFile;  // the file the class leads to, as it was read (quotes removed,
-                             // variables expanded, a bare name put in the system folder)
-    bool perUser = false;    // from HKCU\Software\Classes, which shadows the machine's entry
-};
+namespace kestrave {
 
 struct ClassReadbackInput {
     std::wstring copy;                   // the file that was registered, by its full path

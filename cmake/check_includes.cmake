@@ -1,0 +1,30 @@
+# cmake -DFROM=dir -DFORBIDDEN=dir1;dir2 -P check_includes.cmake
+cmake_minimum_required(VERSION 3.25)
+# Fails when a file under FROM includes a header found under any FORBIDDEN folder.
+set(forbidden_names)
+foreach(dir IN LISTS FORBIDDEN)
+  file(GLOB_RECURSE headers LIST_DIRECTORIES false "${dir}/*.h")
+  foreach(header IN LISTS headers)
+    get_filename_component(header_name "${header}" NAME)
+    list(APPEND forbidden_names "${header_name}")
+  endforeach()
+endforeach()
+
+file(GLOB_RECURSE sources LIST_DIRECTORIES false "${FROM}/*.h" "${FROM}/*.cpp")
+set(crossings)
+foreach(source IN LISTS sources)
+  file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" included "${line}")
+    get_filename_component(included_name "${included}" NAME)
+    if(included_name IN_LIST forbidden_names)
+      list(APPEND crossings "  ${source}: #include \"${included}\"")
+    endif()
+  endforeach()
+endforeach()
+
+if(crossings)
+  list(JOIN crossings "\n" report)
+  message(FATAL_ERROR "An include crosses the boundary between the program and the registration "
+                      "host (${FROM} may not include anything of ${FORBIDDEN}):\n${report}")
+endif()
