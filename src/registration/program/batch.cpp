@@ -165,9 +165,12 @@ RegisterSummary RegisterEach(const QueuedFiles& queued, OptionsSource& options, 
                 continue;
         }
 
+        // The source is held from here to its last step: what is checked, copied, compared and
+        // deleted is one file, whatever its path names meanwhile.
+        HeldFile held = HoldSource(source);
         // A file no host can load is never copied.
-        const ImageInfo image = ReadImageInfo(source);
-        const std::wstring unfit = ImageFailureReason(image);
+        const ImageInfo image = held ? ReadImageInfo(held.handle.get()) : ImageInfo{};
+        const std::wstring unfit = held ? ImageFailureReason(image) : SourceHoldFailureReason(held);
         if (!unfit.empty()) {
             summary.failures.push_back({source, unfit});
             report(source, L"注册失败", unfit);
@@ -175,7 +178,7 @@ RegisterSummary RegisterEach(const QueuedFiles& queued, OptionsSource& options, 
         }
         const std::wstring systemCopy = targetFolder + fileName;
         const RegisterStepResult registered =
-            hosts.Register(image.kind, source, systemCopy, waitLimitMs);
+            hosts.Register(image.kind, held, source, systemCopy, waitLimitMs);
         if (!registered.copied && registered.existing == FileKinship::DifferentBytes)
             summary.otherVersionsUsed.push_back(systemCopy);
         if (registered.failure.empty()) {
@@ -196,7 +199,7 @@ RegisterSummary RegisterEach(const QueuedFiles& queued, OptionsSource& options, 
 
         if (!options.IsOn(OptionFlag::DeleteAfterRegister))
             continue;
-        const DeletionResult deletion = DeleteSourceStep(source, registered);
+        const DeletionResult deletion = DeleteSourceStep(held, source, registered);
         if (deletion.deleted) {
             registeredAndDeleted.Insert(source);
         } else {
@@ -236,6 +239,7 @@ UnregisterSummary UnregisterEach(const QueuedFiles& queued, OptionsSource& optio
             continue;
         }
         std::wstring failure = ImageFailureReason(image);
+        FileIdentity unregistered;  // the copy the host unregistered, as the program held it
         if (failure.empty()) {
             const HostSession::Unregistered step =
                 hosts.Unregister(image.kind, systemCopy, waitLimitMs);
@@ -245,13 +249,14 @@ UnregisterSummary UnregisterEach(const QueuedFiles& queued, OptionsSource& optio
                 continue;
             }
             failure = step.failure;
+            unregistered = step.identity;
         }
         const bool deleteWanted = options.IsOn(OptionFlag::DeleteAfterUnregister);
         bool deleted = false;
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {
             const HostSession::CopyDeletion deletion =
-                hosts.DeleteSystemCopy(image.kind, queued.fullPaths[i], systemCopy);
+                hosts.DeleteSystemCopy(image.kind, queued.fullPaths[i], systemCopy, unregistered);
             if (deletion.keptAsOnlyCopy) {
                 summary.onlyCopiesKept.push_back(systemCopy);
                 report(systemCopy, L"已卸载", L"在别处没有相同的副本,没有删除");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "handles.h"
 #include "host_findings.h"
 #include "pe_image.h"
 
@@ -21,7 +22,8 @@ namespace kestrave {
 // the shell loads for a delete where they belong).
 std::wstring SystemCopyView(const std::wstring& path, ImageKind kind);
 
-// Which file a path names, so that the program can tell whether it is still the one it saw.
+// Which file a handle names, so that the program can tell whether a file it opens again is
+// still the one it saw.
 struct FileIdentity {
     bool known = false;
     DWORD volume = 0;
@@ -29,16 +31,61 @@ struct FileIdentity {
     DWORD indexLow = 0;
     bool operator==(const FileIdentity&) const = default;
 };
-FileIdentity IdentityOf(const std::wstring& path);
 
-// How two paths relate, as far as deleting one of them may lose a file.
+// Why a file was not taken into the program's hands.
+enum class HoldRefusal {
+    None,        // held
+    OpenFailed,  // the system refused the open; `error` says why
+    Link,        // a reparse point: a link, a junction or a mount point
+    Folder,      // a folder
+    Elsewhere,   // the path leads to a file by another path (through a link on the way)
+    ShortName,   // the name is another file's short (8.3) name
+    HiddenOrSystem,
+};
+
+// A file the program holds open from its first look at it to its last act on it, with read
+// access and read sharing only: while it is held nobody can write, rename or delete it, and a
+// library loader (which asks for read sharing) can still load it.
+struct HeldFile {
+    FileHandle handle;
+    HoldRefusal refusal = HoldRefusal::OpenFailed;
+    DWORD error = ERROR_SUCCESS;  // when the open failed
+    FileIdentity identity;
+    DWORD attributes = 0;
+    LARGE_INTEGER size{};
+    FILETIME lastWrite{};
+    std::wstring finalPath;  // where the handle's file is, as the handle gives it
+    std::wstring longName;   // the file's own name, from the final path
+    explicit operator bool() const { return refusal == HoldRefusal::None; }
+};
+
+// Holds a queued file: refused when it is a link or a folder, or when the file the handle
+// reached is not at the queued path itself (its final path differs).
+HeldFile HoldSource(const std::wstring& path);
+
+// Holds the file of a system folder that a step uses: refused when it is a link or a folder,
+// when the file the handle reached lies in another folder (a link followed), or when its own
+// name is not the one asked for (a short-name alias of another file). A hidden or system file is
+// refused as well (HiddenOrSystem): it belongs to somebody else.
+HeldFile HoldSystemCopy(const std::wstring& viewedPath);
+
+// Why a source could not be held, for the report.
+std::wstring SourceHoldFailureReason(const HeldFile& source);
+
+// True while the held file still has the size and write time noted when it was opened. Writes
+// through a handle are barred while it is held, but not every file system bars them.
+bool Unchanged(const HeldFile& file);
+
+// How two files relate, as far as deleting one of them may lose a file.
 enum class FileKinship {
-    SameFile,        // both paths name one file
+    SameFile,        // both name one file
     SameBytes,       // two files holding the same bytes
     DifferentBytes,  // two files that differ
     Unreadable,      // at least one could not be opened or read
 };
 FileKinship CompareFiles(const std::wstring& a, const std::wstring& b);
+// The same through handles with read access (their file pointers move).
+FileKinship CompareHeld(HANDLE a, HANDLE b);
 
 // What the program found of one registration, all of it seen by the program itself.
 struct RegisterStepResult {
@@ -48,28 +95,41 @@ struct RegisterStepResult {
                                                     // the source
     std::wstring viewedCopy;  // the system copy as the program reaches it (SystemCopyView)
     FileIdentity identity;    // the file found or made there before the server ran
+    // The system copy, held from when it was made or found until the step is over, so that
+    // nobody can swap it while the server runs or before its source is deleted.
+    HeldFile heldCopy;
     // Classes that lead to another file after the registration, as the host named them: only
     // ever worded into the report, never the ground for a file step.
     std::vector<ClassPointingElsewhere> classesElsewhere;
 };
 
-// Copies `source` to `viewedCopy` unless a file of that name is there, and notes which file is
-// there now. Never replaces a file: a hidden or system file of that name, which the lookup does
-// not see, belongs to somebody else.
-RegisterStepResult PrepareSystemCopy(const std::wstring& source, const std::wstring& viewedCopy);
+// Writes a new file at `viewedCopy` from the held source's bytes unless something of that name
+// is there, and holds what is there now. Never replaces a file: a hidden or system file of that
+// name belongs to somebody else, and a link, a folder or another file's short name is refused.
+RegisterStepResult PrepareSystemCopy(const HeldFile& source, const std::wstring& viewedCopy);
 
-// Looks again once a server has run: a copy this run made counts as its own only while the same
-// file is still there.
-void CheckSystemCopyAfterServer(RegisterStepResult& step, const std::wstring& source);
+// Looks again once a server has run: a copy this run made counts as its own only while the
+// held file is still as it was written.
+void CheckSystemCopyAfterServer(RegisterStepResult& step, const HeldFile& source);
 
 // Takes away the copy that this run put into the system folder when its registration failed,
 // so that a broken file does not stay there and stand in for a mended source next time: only
 // while it still holds the source's bytes, so that another copy of it is left. Empty when it is
-// gone (or was never ours), otherwise why it stays.
-std::wstring TakeBackFailedCopy(RegisterStepResult& step, const std::wstring& source);
+// gone (or was never ours), otherwise why it stays. Lets go of the held copy.
+std::wstring TakeBackFailedCopy(RegisterStepResult& step, const HeldFile& source);
 
 inline constexpr wchar_t kChangedCopyKeptReason[] =
     L"复制到系统文件夹的文件已被改动,与原文件不同,没有删除";
+inline constexpr wchar_t kChangedSourceReason[] = L"控件原文件在处理时被改动, 没有使用";
+inline constexpr wchar_t kChangedSourceKeptReason[] = L"控件原文件在处理时被改动, 没有删除";
+inline constexpr wchar_t kSourceIsLinkReason[] = L"控件原文件是链接, 没有使用";
+inline constexpr wchar_t kSourceIsFolderReason[] = L"控件原文件是文件夹, 没有使用";
+inline constexpr wchar_t kSourceElsewhereReason[] = L"控件原文件的路径经过链接指向别处, 没有使用";
+inline constexpr wchar_t kCopyIsLinkReason[] = L"系统文件夹中的同名文件是链接, 没有使用";
+inline constexpr wchar_t kCopyIsFolderReason[] = L"系统文件夹中的同名项目是文件夹, 没有使用";
+
+// Why a system copy that was found there is not used: `copyName` is another file's short name.
+std::wstring ShortNameReason(const std::wstring& copyName, const std::wstring& longName);
 
 struct DeletionResult {
     bool deleted = false;
@@ -77,26 +137,31 @@ struct DeletionResult {
 };
 
 // Deletes the source after its registration, but only when the system folder holds the same
-// bytes in a file of its own, as the program sees it now: the source may be the only copy.
-DeletionResult DeleteSourceStep(const std::wstring& source, const RegisterStepResult& registered);
+// bytes in a file of its own, as the held files show now: the source may be the only copy.
+// Lets go of the held source.
+DeletionResult DeleteSourceStep(HeldFile& source, const std::wstring& sourcePath,
+                                const RegisterStepResult& registered);
 
 struct CopyDeletionResult {
     bool deleted = false;
     bool keptAsOnlyCopy = false;  // no other file holds its bytes, so it stays
     DWORD error = ERROR_SUCCESS;  // why the delete was refused
+    bool changed = false;         // not the file the step noted any more
 };
 
-// Deletes an unregistered system copy (named as SystemCopyView gives it), but only when
-// `source` is another file with the same bytes: a copy with no twin elsewhere is the only one
-// there is.
-CopyDeletionResult DeleteSystemCopyStep(const std::wstring& source, const std::wstring& viewedCopy);
+// Deletes an unregistered system copy (named as SystemCopyView gives it), but only when it is
+// still the file `noted` when the step held it and `source` is another file with the same
+// bytes: a copy with no twin elsewhere is the only one there is.
+CopyDeletionResult DeleteSystemCopyStep(const std::wstring& source, const std::wstring& viewedCopy,
+                                        const FileIdentity& noted);
 
 // The last component of a path.
 std::wstring NameOf(const std::wstring& path);
 
-// Deletes one file outright through the shell, without asking and without any box of the
-// shell's. Gives ERROR_SUCCESS once the file is really gone, otherwise the system's reason why
-// it is still there (and the file keeps the attributes it had).
+// Deletes one plain file (never a folder or what a link leads to) through a handle to the file
+// itself, hidden, system or read-only as it may be. Gives ERROR_SUCCESS once it is deleted,
+// otherwise the system's reason why it is still there (and the file keeps the attributes it
+// had).
 DWORD DeleteServerFile(const std::wstring& path);
 
 }  // namespace kestrave

@@ -13,6 +13,9 @@ namespace kestrave {
 inline constexpr wchar_t kHostFolderPrefix[] = L"Kestrave-";
 inline constexpr std::size_t kHostFolderRandomDigits = 32;
 
+// Who may use a run's folder: administrators and the system only, nothing inherited.
+inline constexpr wchar_t kHostFolderAccess[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
 // The only files a run writes there.
 inline constexpr wchar_t kHost32FileName[] = L"kestrave-host32.exe";
 inline constexpr wchar_t kHost64FileName[] = L"kestrave-host64.exe";

@@ -1,12 +1,15 @@
 #include "host_folder_sweep.h"
 
 #include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <cwchar>
+#include <vector>
 
 #include "handles.h"
 #include "host_folder_names.h"
+#include "system_random.h"
 
 namespace kestrave {
 namespace {
@@ -48,7 +51,7 @@ HostFileStep DeleteHostFile(const std::wstring& path) {
 
 // One folder whose name is ours. Held open without delete sharing from the first check to the
 // last, so that it cannot be renamed, or swapped for a link, in between.
-bool SweepFolder(const std::wstring& folder, OwnerRule ownerRule) {
+bool SweepFolder(const std::wstring& folder, const OwnerRule& ownerRule) {
     // A run that is not over holds its folder open without delete sharing: the open fails with
     // a sharing violation, and the folder is passed over like any other that will not open.
     FileHandle held(CreateFileW(folder.c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
@@ -105,7 +108,76 @@ bool IsOwnedByAdministratorsOrSystem(PSECURITY_DESCRIPTOR descriptor) {
            IsWellKnownSid(owner, WinLocalSystemSid);
 }
 
-int SweepHostFolders(const std::wstring& base, OwnerRule ownerRule) {
+bool IsOwnedAsOurRunsOwnTheirFolders(PSECURITY_DESCRIPTOR descriptor, PSID madeByUs) {
+    if (!descriptor)
+        return false;
+    if (IsOwnedByAdministratorsOrSystem(descriptor))
+        return true;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner || !IsValidSid(owner))
+        return false;
+    if (madeByUs && IsValidSid(madeByUs) && EqualSid(owner, madeByUs))
+        return true;
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+        return false;
+    const KernelHandle token(rawToken);
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenOwner, nullptr, 0, &size);
+    if (size < sizeof(TOKEN_OWNER))
+        return false;
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token.get(), TokenOwner, buffer.data(), size, &size))
+        return false;
+    const PSID ours = reinterpret_cast<const TOKEN_OWNER*>(buffer.data())->Owner;
+    return ours && IsValidSid(ours) && EqualSid(owner, ours);
+}
+
+std::vector<BYTE> OwnerOfAFolderMadeIn(const std::wstring& base) {
+    DWORD error = ERROR_SUCCESS;
+    const std::wstring digits = RandomHexDigits(kHostFolderRandomDigits, error);
+    if (base.empty() || digits.empty())
+        return {};
+    // Not a run's name, so that no sweep takes it for one; made as a run makes its folder.
+    const std::wstring probe = base + L"\\" + kHostFolderPrefix + L"owner-" + digits;
+    PSECURITY_DESCRIPTOR access = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kHostFolderAccess, SDDL_REVISION_1,
+                                                              &access, nullptr))
+        return {};
+    const LocalMemory accessMemory(access);
+    SECURITY_ATTRIBUTES security{sizeof security, access, FALSE};
+    if (!CreateDirectoryW(probe.c_str(), &security))
+        return {};
+    const FileHandle folder(
+        CreateFileW(probe.c_str(), DELETE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder)
+        return {};
+    std::vector<BYTE> owner;
+    PSID found = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &found, nullptr,
+                        nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+        const LocalMemory descriptorMemory(descriptor);
+        if (found && IsValidSid(found)) {
+            const BYTE* bytes = static_cast<const BYTE*>(found);
+            owner.assign(bytes, bytes + GetLengthSid(found));
+        }
+    }
+    DeleteByHandle(folder.get());
+    return owner;
+}
+
+int SweepHostFolders(const std::wstring& base) {
+    std::vector<BYTE> madeByUs = OwnerOfAFolderMadeIn(base);
+    return SweepHostFolders(base, [&madeByUs](PSECURITY_DESCRIPTOR descriptor) {
+        return IsOwnedAsOurRunsOwnTheirFolders(descriptor,
+                                               madeByUs.empty() ? nullptr : madeByUs.data());
+    });
+}
+
+int SweepHostFolders(const std::wstring& base, const OwnerRule& ownerRule) {
     if (base.empty())
         return 0;
     WIN32_FIND_DATAW found{};

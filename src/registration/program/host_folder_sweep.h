@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace kestrave {
 
@@ -18,16 +20,29 @@ bool IsHostFolderName(const std::wstring& name);
 // run makes is owned so, and a folder anybody else made is none of ours.
 bool IsOwnedByAdministratorsOrSystem(PSECURITY_DESCRIPTOR descriptor);
 
+// True when `descriptor` names as owner the Administrators group, the system, this process's
+// token's default owner, or `madeByUs` (the owner a folder this process made was given): what an
+// elevated run of ours makes is owned so, and a folder anybody else made is none of ours. On
+// Windows a run's folder gets the default owner, which is Administrators only where the system's
+// policy says so; Wine keeps no owners and names the account for every file.
+bool IsOwnedAsOurRunsOwnTheirFolders(PSECURITY_DESCRIPTOR descriptor, PSID madeByUs = nullptr);
+
+// The owner the system gives a folder this process makes under `base` as a run makes its own,
+// read back from one made for the purpose and taken away at once; empty when none could be
+// made.
+std::vector<BYTE> OwnerOfAFolderMadeIn(const std::wstring& base);
+
 // Decides from a folder's security descriptor whether the sweep may touch it.
-using OwnerRule = bool (*)(PSECURITY_DESCRIPTOR descriptor);
+using OwnerRule = std::function<bool(PSECURITY_DESCRIPTOR descriptor)>;
 
 // Sweeps `base`: a folder there is taken away only when its name is ours, it is a real folder
 // (not a link or a junction), its owner passes `ownerRule` and its run is over (nobody holds it
 // or a host file in it open). Only the host files are deleted, each by a handle to the file
 // itself, never through a link; a folder that holds anything else keeps it and stays. Gives how
 // many folders were removed.
-int SweepHostFolders(const std::wstring& base,
-                     OwnerRule ownerRule = IsOwnedByAdministratorsOrSystem);
+int SweepHostFolders(const std::wstring& base, const OwnerRule& ownerRule);
+// The same with the owners a run of ours gives its folder (IsOwnedAsOurRunsOwnTheirFolders).
+int SweepHostFolders(const std::wstring& base);
 
 // The system's ProgramData folder (FOLDERID_ProgramData), whatever the environment says; empty
 // when the system cannot say.

@@ -12,7 +12,6 @@ namespace kestrave {
 namespace {
 
 // Administrators and the system alone; nothing is inherited from above.
-constexpr wchar_t kFolderAccess[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 std::vector<UCHAR> CarriedHost(HMODULE module, const wchar_t* name) {
     HRSRC found = FindResourceW(module, name, kPackedProgramType);
@@ -41,7 +40,7 @@ DWORD ProgramHostImages::MakeFolder() {
         return ERROR_PATH_NOT_FOUND;
     DWORD error = ERROR_SUCCESS;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderAccess, SDDL_REVISION_1,
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kHostFolderAccess, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
         error = GetLastError();
         return error;

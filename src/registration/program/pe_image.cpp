@@ -123,14 +123,18 @@ ImageInfo ReadImageInfo(const std::wstring& path, bool nativeView) {
         DWORD error = GetLastError();
         return {ImageKind::Unreadable, error};
     }
+    return ReadImageInfo(file.get());
+}
+
+ImageInfo ReadImageInfo(HANDLE file) {
     LARGE_INTEGER fileSize{};
-    if (!GetFileSizeEx(file.get(), &fileSize)) {
+    if (!GetFileSizeEx(file, &fileSize)) {
         DWORD error = GetLastError();
         return {ImageKind::Unreadable, error};
     }
 
     IMAGE_DOS_HEADER dos{};
-    if (!ReadAt(file.get(), 0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
+    if (!ReadAt(file, 0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
         dos.e_lfanew <= 0)
         return {ImageKind::NotALibrary};
     struct {
@@ -138,7 +142,7 @@ ImageInfo ReadImageInfo(const std::wstring& path, bool nativeView) {
         IMAGE_FILE_HEADER file;
         WORD optionalMagic;
     } nt{};
-    if (!ReadAt(file.get(), dos.e_lfanew, &nt, sizeof nt) || nt.signature != IMAGE_NT_SIGNATURE)
+    if (!ReadAt(file, dos.e_lfanew, &nt, sizeof nt) || nt.signature != IMAGE_NT_SIGNATURE)
         return {ImageKind::NotALibrary};
     if (!(nt.file.Characteristics & IMAGE_FILE_DLL) ||
         !(nt.file.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE))
@@ -148,12 +152,12 @@ ImageInfo ReadImageInfo(const std::wstring& path, bool nativeView) {
     const LONGLONG optionalAt = dos.e_lfanew + sizeof nt.signature + sizeof nt.file;
     ImageKind kind = ImageKind::NotALibrary;  // header and machine disagree
     if (machine == IMAGE_FILE_MACHINE_I386 && nt.optionalMagic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
-        if (HeadersHoldTogether<IMAGE_OPTIONAL_HEADER32>(file.get(), optionalAt, nt.file,
+        if (HeadersHoldTogether<IMAGE_OPTIONAL_HEADER32>(file, optionalAt, nt.file,
                                                          fileSize.QuadPart))
             kind = ImageKind::X86;
     } else if (machine == IMAGE_FILE_MACHINE_AMD64 &&
                nt.optionalMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
-        if (HeadersHoldTogether<IMAGE_OPTIONAL_HEADER64>(file.get(), optionalAt, nt.file,
+        if (HeadersHoldTogether<IMAGE_OPTIONAL_HEADER64>(file, optionalAt, nt.file,
                                                          fileSize.QuadPart))
             kind = ImageKind::X64;
     } else if (machine != IMAGE_FILE_MACHINE_I386 && machine != IMAGE_FILE_MACHINE_AMD64) {

@@ -27,6 +27,10 @@ struct ImageInfo {
 // SysWOW64).
 ImageInfo ReadImageInfo(const std::wstring& path, bool nativeView = false);
 
+// The same from a file the caller holds open with read access: what is judged is what the
+// handle reads, whatever the path names by now. Moves the handle's file pointer.
+ImageInfo ReadImageInfo(HANDLE file);
+
 // True when this Windows runs 64-bit programs (a 64-bit Windows, whatever this program is).
 bool WindowsRuns64BitPrograms();
 

@@ -286,6 +286,20 @@ DependencyCulprit HostSession::CauseOf(ImageKind kind, const Exchange& exchange,
 
 RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& source,
                                          const std::wstring& systemCopy, DWORD waitLimitMs) {
+    const HeldFile held = HoldSource(source);
+    if (!held) {
+        RegisterStepResult step;
+        step.failure = SourceHoldFailureReason(held);
+        return step;
+    }
+    RegisterStepResult step = Register(kind, held, source, systemCopy, waitLimitMs);
+    step.heldCopy = {};
+    return step;
+}
+
+RegisterStepResult HostSession::Register(ImageKind kind, const HeldFile& source,
+                                         const std::wstring& sourcePath,
+                                         const std::wstring& systemCopy, DWORD waitLimitMs) {
     // Nothing is copied for a server that no host can load.
     std::wstring noHost;
     if (!HostFor(kind, noHost)) {
@@ -304,7 +318,7 @@ RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& sou
         // Where a host names what the file lacks, that is the reason; otherwise the load's own.
         const DependencyCulprit culprit = CauseOf(kind, exchange, systemCopy);
         const std::wstring cause =
-            DependencyCauseText(culprit, MissingFileIsInFolder(culprit, ParentFolder(source)));
+            DependencyCauseText(culprit, MissingFileIsInFolder(culprit, ParentFolder(sourcePath)));
         if (!cause.empty())
             step.failure = cause;
         else if (culprit.incomplete)
@@ -329,24 +343,43 @@ RegisterStepResult HostSession::Register(ImageKind kind, const std::wstring& sou
 
 HostSession::Unregistered HostSession::Unregister(ImageKind kind, const std::wstring& systemCopy,
                                                   DWORD waitLimitMs) {
-    if (!IsPlainFile(SystemCopyView(systemCopy, kind)))
-        return {true, {}};
+    // Held while the server runs, so that the file the host unregisters is the one the program
+    // looked at, and the one a delete afterwards must find.
+    const HeldFile held = HoldSystemCopy(SystemCopyView(systemCopy, kind));
+    switch (held.refusal) {
+        case HoldRefusal::None:
+            break;
+        case HoldRefusal::Link:
+        case HoldRefusal::Elsewhere:
+            return {false, kCopyIsLinkReason, {}};
+        case HoldRefusal::OpenFailed:
+            if (held.error != ERROR_FILE_NOT_FOUND && held.error != ERROR_PATH_NOT_FOUND)
+                return {false, L"无法读取: " + SystemErrorText(held.error), {}};
+            return {true, {}, {}};
+        default:
+            // No plain file of that very name is there: another file's short name, a hidden
+            // or system file, a folder.
+            return {true, {}, {}};
+    }
     const Exchange exchange = Ask(kind, HostVerb::Unregister, systemCopy, waitLimitMs);
     if (!exchange.answered)
-        return {false, exchange.failure};
-    return {false, EntryFailureReason(exchange.result, true, NameOf(systemCopy))};
+        return {false, exchange.failure, held.identity};
+    return {false, EntryFailureReason(exchange.result, true, NameOf(systemCopy)), held.identity};
 }
 
 HostSession::CopyDeletion HostSession::DeleteSystemCopy(ImageKind kind, const std::wstring& source,
-                                                        const std::wstring& systemCopy) {
+                                                        const std::wstring& systemCopy,
+                                                        const FileIdentity& noted) {
     const std::wstring viewed = SystemCopyView(systemCopy, kind);
-    CopyDeletionResult deletion = DeleteSystemCopyStep(source, viewed);
+    CopyDeletionResult deletion = DeleteSystemCopyStep(source, viewed, noted);
     // A server may keep its own file mapped after it was released; only the end of the host
     // that loaded it lets go of it.
     if (deletion.error != ERROR_SUCCESS && hosts_[Slot(kind)]) {
         End(kind, "still maps a copy to delete");
-        deletion = DeleteSystemCopyStep(source, viewed);
+        deletion = DeleteSystemCopyStep(source, viewed, noted);
     }
+    if (deletion.changed)
+        return {false, false, kChangedCopyKeptReason};
     return {deletion.deleted, deletion.keptAsOnlyCopy,
             deletion.error == ERROR_SUCCESS
                 ? std::wstring()

@@ -52,14 +52,20 @@ class HostSession {
     // does not wait for a process to start. False when none can be started; a step asks again.
     bool StartAhead(ImageKind kind);
 
-    // Copies `source` to `systemCopy` (unless a file of that name is there) and has a host of
-    // `kind` register the copy; a copy this run made is taken away again if that failed.
+    // Copies the held source (at `sourcePath`) to `systemCopy` (unless a file of that name is
+    // there) and has a host of `kind` register the copy; a copy this run made is taken away
+    // again if that failed. The copy stays held in the result until the caller lets it go.
+    RegisterStepResult Register(ImageKind kind, const HeldFile& source,
+                                const std::wstring& sourcePath, const std::wstring& systemCopy,
+                                DWORD waitLimitMs);
+    // The same for a source not held yet: it is held for the step.
     RegisterStepResult Register(ImageKind kind, const std::wstring& source,
                                 const std::wstring& systemCopy, DWORD waitLimitMs);
 
     struct Unregistered {
         bool absent = false;
         std::wstring failure;
+        FileIdentity identity;  // the system copy the host unregistered
     };
     Unregistered Unregister(ImageKind kind, const std::wstring& systemCopy, DWORD waitLimitMs);
 
@@ -68,10 +74,10 @@ class HostSession {
         bool keptAsOnlyCopy = false;  // no other file holds its bytes, so it stays
         std::wstring failure;         // why the delete was refused
     };
-    // Deletes an unregistered copy when `source` is its twin; a host that still maps it is
-    // ended first.
+    // Deletes an unregistered copy when it is still the file `noted` and `source` is its twin;
+    // a host that still maps it is ended first.
     CopyDeletion DeleteSystemCopy(ImageKind kind, const std::wstring& source,
-                                  const std::wstring& systemCopy);
+                                  const std::wstring& systemCopy, const FileIdentity& noted);
 
     // How many hosts this session started, and why each one it ended was ended, by the host's
     // word or the program's own (for the benchmark's figures; nothing is decided from them).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "batch_report.h"
@@ -1200,6 +1201,253 @@ TEST_F(BatchTest, DeleteServerFileDeletesHiddenReadOnlyFilesAndSaysWhyNotWhenRef
     FileHandle holder = HoldOpen(busy, FILE_SHARE_READ);
     EXPECT_EQ(DeleteServerFile(busy), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_TRUE(FileExists(busy));
+}
+
+// ---- Each file is held from the first look to the last act ----
+
+// The files of a folder (not its subfolders) with their bytes: what a step must leave alone.
+std::map<std::wstring, std::string> FilesIn(const std::wstring& folder) {
+    std::map<std::wstring, std::string> files;
+    WIN32_FIND_DATAW found{};
+    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find)
+        return files;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            files[found.cFileName] = ReadWholeFile(folder + L"\\" + found.cFileName);
+    } while (FindNextFileW(find.get(), &found));
+    return files;
+}
+
+// The 8.3 name the file system gives a long name, as its last component.
+std::wstring ShortNameOf(const std::wstring& path) {
+    wchar_t shortPath[MAX_PATH]{};
+    const DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::wstring() : NameOf(shortPath);
+}
+
+// Where a link, a folder or a short name stands in for a queued file or its system copy, the
+// batch refuses the file with the reason and touches nothing: not what a link leads to, not the
+// other file a short name names, not the source (deleting after registering is on).
+TEST_F(BatchTest, RegisteringUsesOnlyTheQueuedFileItselfAndLeavesEverythingElseAlone) {
+    const std::string goodBytes = ReadWholeFile(TestServerPath(L"good_server.dll"));
+    const std::string otherBytes = goodBytes + "somebody else's build";
+    TempFolder elsewhere;
+    struct Case {
+        const char* what;
+        std::wstring name;
+        // Puts the files in place and gives the queued path.
+        std::function<std::wstring(const std::wstring& name)> arrange;
+        // Any one of these: Wine follows a link that Windows opens as itself, so there the
+        // final path shows it.
+        std::vector<std::wstring> reasons;
+        bool reachesTheSystemFolder;  // refused there rather than at the source
+    };
+    Case cases[] = {
+        {"the source was swapped for a link to another file",
+         L"batch_hold_srclink.ocx",
+         [&](const std::wstring& name) {
+             testing::WriteTextFile(elsewhere / L"victim.ocx", goodBytes);
+             EXPECT_TRUE(testing::MakeUnixLink(Source(name), elsewhere / L"victim.ocx"));
+             return Source(name);
+         },
+         {kSourceIsLinkReason, kSourceElsewhereReason},
+         false},
+        {"a folder on the way is a link",
+         L"batch_hold_via.ocx",
+         [&](const std::wstring& name) {
+             testing::WriteTextFile(elsewhere / name, goodBytes);
+             EXPECT_TRUE(testing::MakeUnixLink(Source(L"via"), elsewhere.Path()));
+             return Source(L"via\\" + name);
+         },
+         {kSourceElsewhereReason},
+         false},
+        {"the system copy is a link to another file",
+         L"batch_hold_copylink.ocx",
+         [&](const std::wstring& name) {
+             testing::WriteTextFile(elsewhere / L"linked.ocx", goodBytes);
+             EXPECT_TRUE(testing::MakeUnixLink(SystemCopy(name), elsewhere / L"linked.ocx"));
+             testing::WriteTextFile(Source(name), goodBytes);
+             return Source(name);
+         },
+         {kCopyIsLinkReason},
+         true},
+        {"the system copy is a folder",
+         L"batch_hold_copydir.ocx",
+         [&](const std::wstring& name) {
+             testing::MakeFolder(SystemCopy(name));
+             testing::WriteTextFile(SystemCopy(name + L"\\inside.txt"), "kept");
+             testing::WriteTextFile(Source(name), goodBytes);
+             return Source(name);
+         },
+         {kCopyIsFolderReason},
+         true},
+        {"the queued name is another system file's short name",
+         L"",
+         [&](const std::wstring&) {
+             const std::wstring other = SystemCopy(L"batch_hold_long_system_file.ocx");
+             testing::WriteTextFile(other, goodBytes);
+             const std::wstring alias = ShortNameOf(other);
+             EXPECT_FALSE(alias.empty());
+             testing::WriteTextFile(Source(alias), goodBytes);
+             return Source(alias);
+         },
+         {},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        scene.options.deleteAfterRegister = true;
+        const std::wstring source = c.arrange(c.name);
+        const std::wstring name = NameOf(source);
+        Remember(name);
+        scene.list.Append(name, source, source);
+        std::vector<std::wstring> reasons = c.reasons;
+        if (reasons.empty())
+            reasons.push_back(ShortNameReason(name, L"batch_hold_long_system_file.ocx"));
+        const auto elsewhereBefore = FilesIn(elsewhere.Path());
+        const auto systemBefore = FilesIn(windows_ / L"System32");
+
+        RegisterAll(scene.list, scene.options, scene.host, hosts_, kShortWaitMs);
+
+        const std::wstring text = scene.host.Closing().text;
+        bool matched = false;
+        for (const std::wstring& reason : reasons) {
+            const std::wstring kept =
+                c.reachesTheSystemFolder ? L"\r\n\r\n" + SourcesKept(source) : L"";
+            matched = matched || text == RegistrationFailed(source, reason) + kept;
+        }
+        EXPECT_TRUE(matched) << "closing message: " << std::string(text.begin(), text.end());
+        EXPECT_FALSE(IsRegistered(name));
+        EXPECT_TRUE(FileExists(source)) << "a refused source is never deleted";
+        EXPECT_EQ(FilesIn(elsewhere.Path()), elsewhereBefore);
+        EXPECT_EQ(FilesIn(windows_ / L"System32"), systemBefore);
+    }
+    EXPECT_EQ(ReadWholeFile(SystemCopy(L"batch_hold_copydir.ocx\\inside.txt")), "kept");
+}
+
+// Unregistering holds the system copy the same way: a link there is refused, another file's
+// short name is no copy of the queued file, and a source that is a link vouches for nothing,
+// so the copy it would stand twin to stays.
+TEST_F(BatchTest, UnregisteringTouchesOnlyTheQueuedNamesOwnSystemCopy) {
+    const std::string goodBytes = ReadWholeFile(TestServerPath(L"good_server.dll"));
+    TempFolder elsewhere;
+    struct Case {
+        const char* what;
+        // Puts the files in place and queues; gives the expected closing message.
+        std::function<std::wstring(ServerList&)> arrange;
+        std::wstring stillRegistered;  // a server this row must leave registered
+    };
+    const std::wstring unregisterFailed = L"注意:有以下1个控件卸载失败\r\n\r\n";
+    Case cases[] = {
+        {"the system copy is a link to another file",
+         [&](ServerList& list) {
+             const std::wstring name = L"batch_unhold_link.ocx";
+             testing::WriteTextFile(elsewhere / L"linked.ocx", goodBytes);
+             EXPECT_TRUE(testing::MakeUnixLink(SystemCopy(name), elsewhere / L"linked.ocx"));
+             Queue(list, L"good_server.dll", name);
+             return unregisterFailed + SystemCopy(name) + L" (" + kCopyIsLinkReason +
+                    L")\r\n\r\n这些文件没有删除.";
+         },
+         L""},
+        {"the queued name is another system file's short name",
+         [&](ServerList& list) {
+             const std::wstring other =
+                 PlaceRegistered(L"good_server.dll", L"batch_unhold_long.ocx");
+             const std::wstring alias = ShortNameOf(other);
+             EXPECT_FALSE(alias.empty());
+             Queue(list, L"good_server.dll", alias);
+             return NotInSystemFolder(SystemCopy(alias));
+         },
+         L"batch_unhold_long.ocx"},
+        {"the source is a link to a twin of the system copy",
+         [&](ServerList& list) {
+             const std::wstring name = L"batch_unhold_srclink.ocx";
+             const std::wstring copy = PlaceRegistered(L"good_server.dll", name);
+             testing::WriteTextFile(elsewhere / L"twin.ocx", goodBytes);
+             EXPECT_TRUE(testing::MakeUnixLink(Source(name), elsewhere / L"twin.ocx"));
+             list.Append(name, Source(name), Source(name));
+             return OnlyCopyKept(copy);
+         },
+         L""},
+        {"the system copy is a folder",
+         [&](ServerList& list) {
+             const std::wstring name = L"batch_unhold_dir.ocx";
+             testing::MakeFolder(SystemCopy(name));
+             testing::WriteTextFile(SystemCopy(name + L"\\inside.txt"), "kept");
+             Queue(list, L"good_server.dll", name);
+             return NotInSystemFolder(SystemCopy(name));
+         },
+         L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        const std::wstring expected = c.arrange(scene.list);
+        const auto elsewhereBefore = FilesIn(elsewhere.Path());
+        const auto systemBefore = FilesIn(windows_ / L"System32");
+
+        UnregisterAll(scene.list, scene.options, scene.host, hosts_, kShortWaitMs);
+
+        EXPECT_EQ(scene.host.Closing().text, expected);
+        if (!c.stillRegistered.empty()) {
+            EXPECT_TRUE(IsRegistered(c.stillRegistered)) << "another file was unregistered";
+        }
+        EXPECT_EQ(FilesIn(elsewhere.Path()), elsewhereBefore);
+        EXPECT_EQ(FilesIn(windows_ / L"System32"), systemBefore);
+    }
+    EXPECT_EQ(ReadWholeFile(SystemCopy(L"batch_unhold_dir.ocx\\inside.txt")), "kept");
+}
+
+// While a server runs, the program holds its source and its system copy: nobody can write,
+// rename or delete either (the swap a race would need is refused by the system), while a
+// loader can still read the copy. Once the step is over both are let go.
+TEST_F(BatchTest, NobodyCanChangeTheSourceOrTheCopyWhileTheServerRuns) {
+    class IntrudingHost : public RecordingHost {
+      public:
+        DWORD WaitForHost(DWORD count, const HANDLE* handles, DWORD timeoutMs) override {
+            if (tries.empty() && FileExists(copy))
+                Intrude();
+            return RecordingHost::WaitForHost(count, handles, timeoutMs);
+        }
+        void Intrude() {
+            auto open = [](const std::wstring& path, DWORD access, DWORD share) {
+                FileHandle file(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+                return file ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError();
+            };
+            constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+            tries = {
+                open(source, GENERIC_WRITE, kShareAll),
+                open(source, DELETE, kShareAll),
+                MoveFileW(source.c_str(), (source + L".moved").c_str()) ? ERROR_SUCCESS
+                                                                        : GetLastError(),
+                open(copy, GENERIC_WRITE, kShareAll),
+                open(copy, DELETE, kShareAll),
+                open(copy, GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE),
+            };
+        }
+        std::wstring source;
+        std::wstring copy;
+        std::vector<DWORD> tries;
+    };
+    Scene scene;
+    scene.options.deleteAfterRegister = true;
+    IntrudingHost host;
+    host.source = Queue(scene.list, L"good_server.dll", L"batch_hold_busy.ocx");
+    host.copy = SystemCopy(L"batch_hold_busy.ocx");
+
+    RegisterAll(scene.list, scene.options, host, hosts_);
+
+    const DWORD refused = ERROR_SHARING_VIOLATION;
+    EXPECT_EQ(host.tries, (std::vector<DWORD>{refused, refused, refused, refused, refused,
+                                              static_cast<DWORD>(ERROR_SUCCESS)}))
+        << "write, delete and rename of the source; write and delete of the copy; a loader's read";
+    EXPECT_EQ(host.Closing().text, kAllRegistered);
+    EXPECT_TRUE(IsRegistered(L"batch_hold_busy.ocx"));
+    EXPECT_FALSE(FileExists(host.source)) << "let go once the step was over, and deleted";
+    EXPECT_EQ(ReadWholeFile(host.copy), ReadWholeFile(TestServerPath(L"good_server.dll")));
 }
 
 }  // namespace

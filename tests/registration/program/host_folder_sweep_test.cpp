@@ -6,6 +6,7 @@
 #include <sddl.h>
 
 #include <string>
+#include <vector>
 
 #include "handles.h"
 #include "host_folder_names.h"
@@ -90,6 +91,49 @@ TEST(HostFolderSweep, TrustsOnlyFoldersOwnedByAdministratorsOrTheSystem) {
     EXPECT_FALSE(IsOwnedByAdministratorsOrSystem(nullptr));
 }
 
+// The owner this process's token gives what it makes, as SDDL text.
+std::wstring OurDefaultOwner() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    const KernelHandle owned(token);
+    DWORD size = 0;
+    GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    wchar_t* text = nullptr;
+    if (size == 0 || !GetTokenInformation(token, TokenOwner, buffer.data(), size, &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner, &text))
+        return {};
+    const LocalMemory textMemory(text);
+    return text;
+}
+
+// The sweep's own rule also trusts the owner a run of this program gives its folder: under Wine
+// (and on Windows unless a policy says otherwise) that is the token's default owner, not
+// Administrators.
+TEST(HostFolderSweep, TrustsTheOwnerThisProgramGivesItsFoldersAsWell) {
+    const std::wstring ours = OurDefaultOwner();
+    ASSERT_FALSE(ours.empty());
+    struct Case {
+        std::wstring sddl;
+        bool trusted;
+    } cases[] = {
+        {L"O:" + ours, true}, {L"O:BA", true},
+        {L"O:SY", true},      {L"O:S-1-5-21-1-2-3-1000", false},  // another account
+        {L"O:WD", false},     {L"G:BA", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.sddl.begin(), c.sddl.end()));
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            c.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+            << GetLastError();
+        const LocalMemory owned(descriptor);
+        EXPECT_EQ(IsOwnedAsOurRunsOwnTheirFolders(descriptor), c.trusted);
+    }
+    EXPECT_FALSE(IsOwnedAsOurRunsOwnTheirFolders(nullptr));
+}
+
 class SweepTest : public ::testing::Test {
   protected:
     // A folder under the swept base with the given files in it.
@@ -137,62 +181,30 @@ TEST_F(SweepTest, RemovesOnlyTheHostFilesOfRunsThatAreOver) {
     EXPECT_TRUE(FileExists(base_ / OurName(L'6')));
 }
 
+// Without a rule given, the sweep trusts the owner the system gives a folder this process makes
+// (found from one made and taken away again), whatever the policy or Wine make of it.
+TEST_F(SweepTest, TakesAFolderOwnedAsItsOwnRunsAreAndLeavesNothingOfItsOwnBehind) {
+    const std::wstring stale = Folder(OurName(L'0'), {kHost32FileName, kHost64FileName});
+
+    EXPECT_EQ(SweepHostFolders(base_.Path()), 1);
+
+    EXPECT_FALSE(Exists(stale));
+    WIN32_FIND_DATAW found{};
+    const FindHandle left(FindFirstFileW((base_ / L"Kestrave-*").c_str(), &found));
+    EXPECT_FALSE(left) << "the folder made to learn the owner is gone too";
+}
+
 TEST_F(SweepTest, LeavesAFolderWhoseOwnerItDoesNotTrust) {
     const std::wstring stale = Folder(OurName(L'0'), {kHost32FileName});
     EXPECT_EQ(SweepHostFolders(base_.Path(), NoOwner), 0);
     EXPECT_TRUE(FileExists(stale + L"\\" + kHost32FileName));
 }
 
-// The Unix name of a Wine path, quoted for a command line; empty outside Wine.
-std::wstring QuotedUnixName(const std::wstring& path) {
-    using UnixName = char* (*)(const wchar_t*);
-    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* name = unixName ? unixName(path.c_str()) : nullptr;
-    if (!name)
-        return {};
-    std::wstring quoted = L"\"";
-    for (const char* c = name; *c; ++c)
-        quoted += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-    HeapFree(GetProcessHeap(), 0, name);
-    return quoted + L"\"";
-}
-
-// Runs a Unix program, as Wine can; it does not wait for one, so the caller looks for the effect.
-bool RunUnixProgram(std::wstring command) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-        return false;
-    const KernelHandle process(info.hProcess);
-    const KernelHandle thread(info.hThread);
-    return true;
-}
-
-template <typename Condition>
-bool Eventually(Condition condition) {
-    for (int tries = 0; tries < 100 && !condition(); ++tries)
-        Sleep(50);
-    return condition();
-}
-
 // Wine cannot make a junction; a symbolic link on the Unix side shows as a reparse point, as a
 // junction does on Windows.
 bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
-    const std::wstring linkName = QuotedUnixName(link);
-    const std::wstring targetName = QuotedUnixName(target);
-    if (linkName.empty() || targetName.empty() ||
-        !RunUnixProgram(L"/bin/ln -s " + targetName + L" " + linkName))
-        return false;
-    return Eventually([&] { return Exists(link); }) &&
+    return testing::MakeUnixLink(link, target) &&
            (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-void RemoveLink(const std::wstring& link) {
-    if (RunUnixProgram(L"/bin/rm -f " + QuotedUnixName(link)))
-        Eventually([&] { return !Exists(link); });
 }
 
 TEST_F(SweepTest, LeavesALinkByOurNameAndWhatIsBehindItAlone) {
@@ -206,7 +218,7 @@ TEST_F(SweepTest, LeavesALinkByOurNameAndWhatIsBehindItAlone) {
 
     EXPECT_TRUE(FileExists(behind));
     EXPECT_TRUE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
-    RemoveLink(link);
+    testing::RemoveUnixLink(link);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // However the program ends, the folder its registration hosts were written to goes with it.
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 
@@ -101,6 +102,50 @@ TEST_F(ProgramEndEndToEnd, EveryWayOutTakesTheRunsHostFolderAway) {
             << "the host folder stayed behind";
         DeleteFileW(slow.c_str());
     }
+}
+
+// True while a process started from a file in `folder` runs: a killed program's hosts end with
+// it, but not at the same instant.
+bool ProcessRunsFrom(const std::wstring& folder) {
+    const KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    if (!snapshot || !Process32FirstW(snapshot.get(), &entry))
+        return false;
+    const std::wstring prefix = folder + L"\\";
+    do {
+        const KernelHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        wchar_t image[MAX_PATH]{};
+        DWORD size = MAX_PATH;
+        if (process && QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
+            CompareStringOrdinal(image, static_cast<int>(std::min<size_t>(size, prefix.size())),
+                                 prefix.c_str(), static_cast<int>(prefix.size()),
+                                 TRUE) == CSTR_EQUAL)
+            return true;
+    } while (Process32NextW(snapshot.get(), &entry));
+    return false;
+}
+
+// A killed run cannot take its folder away; the next start of the program does, although the
+// folder's owner is whatever the system gives an elevated program's folders by default.
+TEST_F(ProgramEndEndToEnd, TheNextStartTakesAKilledRunsHostFolderAway) {
+    const std::vector<std::wstring> before = HostFolders();
+    program_->DropFiles(Main(), {sources_ / L"ocx\\a.ocx"});
+    const std::wstring folder = NewHostFolder(before);
+    ASSERT_FALSE(folder.empty()) << "no host was started for the queued file";
+
+    program_.reset();  // killed: TerminateProcess, as a crash or the task manager would
+    ASSERT_NE(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "a killed run cannot have taken its folder away";
+    ASSERT_TRUE(ProgramDriver::WaitFor([&] { return !ProcessRunsFrom(folder); }, 20000))
+        << "the killed run's hosts did not end";
+
+    program_ = std::make_unique<ProgramDriver>();
+    ASSERT_NE(Main(), nullptr);
+    EXPECT_TRUE(ProgramDriver::WaitFor(
+        [&] { return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES; }, 20000))
+        << "the next start left the killed run's folder";
 }
 
 }  // namespace
