@@ -169,26 +169,33 @@ BitmapHandle InflateBitmap(const void* bytes, DWORD size) {
     return bitmap;
 }
 
-BitmapHandle LoadDeflatedBitmap(HINSTANCE module, const std::wstring& name) {
-    HRSRC found = FindResourceW(module, name.c_str(), kDeflatedBitmapType);
+namespace {
+
+// A resource's bytes as the module holds them (never freed: they live as long as the module),
+// or null when it has no resource of that name and type.
+const void* ResourceBytes(HINSTANCE module, const std::wstring& name, const wchar_t* type,
+                          DWORD& size) {
+    HRSRC found = FindResourceW(module, name.c_str(), type);
     if (!found)
-        return {};
+        return nullptr;
     HGLOBAL loaded = LoadResource(module, found);
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (!bytes)
-        return {};
-    return InflateBitmap(bytes, SizeofResource(module, found));
+    size = bytes ? SizeofResource(module, found) : 0;
+    return bytes;
+}
+
+}  // namespace
+
+BitmapHandle LoadDeflatedBitmap(HINSTANCE module, const std::wstring& name) {
+    DWORD size = 0;
+    const void* bytes = ResourceBytes(module, name, kDeflatedBitmapType, size);
+    return bytes ? InflateBitmap(bytes, size) : BitmapHandle{};
 }
 
 BitmapHandle LoadPackedBitmap(HINSTANCE module, const std::wstring& name) {
-    HRSRC found = FindResourceW(module, name.c_str(), kPackedBitmapType);
-    if (!found)
-        return {};
-    HGLOBAL loaded = LoadResource(module, found);
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (!bytes)
-        return {};
-    return UnpackBitmap(bytes, SizeofResource(module, found));
+    DWORD size = 0;
+    const void* bytes = ResourceBytes(module, name, kPackedBitmapType, size);
+    return bytes ? UnpackBitmap(bytes, size) : BitmapHandle{};
 }
 
 }  // namespace kestrave
