@@ -92,23 +92,6 @@ HostWait WaitThrough(BatchHost& host) {
     };
 }
 
-// Which host an unregistration goes to: the bitness of the queued file when it is there, else
-// of the system copy, looked for first where this program sees it and then where a 64-bit
-// program would.
-ImageInfo UnregisterImage(const std::wstring& source, const std::wstring& systemCopy) {
-    ImageInfo image = ReadImageInfo(source);
-    if (image.kind == ImageKind::X86 || image.kind == ImageKind::X64)
-        return image;
-    image = ReadImageInfo(systemCopy);
-    if (image.kind == ImageKind::Unreadable && WindowsRuns64BitPrograms())
-        image = ReadImageInfo(systemCopy, true);
-    return image;
-}
-
-bool IsGoneError(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 // Between two files: tells the window where the batch is, and whether the user stopped it.
 bool GoOn(BatchHost& host, StoppedRun& stop, int i, int total, bool unregister) {
     if (i > 0 && host.StopWanted()) {
@@ -232,31 +215,22 @@ UnregisterSummary UnregisterEach(const QueuedFiles& queued, OptionsSource& optio
             continue;
         }
 
-        const ImageInfo image = UnregisterImage(queued.fullPaths[i], systemCopy);
-        if (image.kind == ImageKind::Unreadable && IsGoneError(image.error)) {
+        // The queued file is held from here to the delete: its header says which host takes
+        // the name, and it is the other copy a delete compares the system copy with.
+        const HeldFile source = HoldSource(queued.fullPaths[i]);
+        const HostSession::Unregistered step = hosts.Unregister(source, systemCopy, waitLimitMs);
+        if (step.absent) {
             summary.absentCopies.push_back(systemCopy);
             report(systemCopy, L"不在系统文件夹中,没有卸载");
             continue;
         }
-        std::wstring failure = ImageFailureReason(image);
-        FileIdentity unregistered;  // the copy the host unregistered, as the program held it
-        if (failure.empty()) {
-            const HostSession::Unregistered step =
-                hosts.Unregister(image.kind, systemCopy, waitLimitMs);
-            if (step.absent) {
-                summary.absentCopies.push_back(systemCopy);
-                report(systemCopy, L"不在系统文件夹中,没有卸载");
-                continue;
-            }
-            failure = step.failure;
-            unregistered = step.identity;
-        }
+        const std::wstring failure = step.failure;
         const bool deleteWanted = options.IsOn(OptionFlag::DeleteAfterUnregister);
         bool deleted = false;
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {
             const HostSession::CopyDeletion deletion =
-                hosts.DeleteSystemCopy(image.kind, queued.fullPaths[i], systemCopy, unregistered);
+                hosts.DeleteSystemCopy(step.kind, source, systemCopy, step.identity);
             if (deletion.keptAsOnlyCopy) {
                 summary.onlyCopiesKept.push_back(systemCopy);
                 report(systemCopy, L"已卸载", L"在别处没有相同的副本,没有删除");

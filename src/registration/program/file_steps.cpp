@@ -451,9 +451,8 @@ DeletionResult DeleteSourceStep(HeldFile& source, const std::wstring& sourcePath
     return {};
 }
 
-CopyDeletionResult DeleteSystemCopyStep(const std::wstring& source, const std::wstring& viewedCopy,
+CopyDeletionResult DeleteSystemCopyStep(const HeldFile& twin, const std::wstring& viewedCopy,
                                         const FileIdentity& noted) {
-    const HeldFile twin = HoldSource(source);
     // The queued file may be the system copy itself: then there is no other copy.
     if (!twin || twin.identity == noted)
         return {false, true, ERROR_SUCCESS};

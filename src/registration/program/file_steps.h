@@ -150,9 +150,9 @@ struct CopyDeletionResult {
 };
 
 // Deletes an unregistered system copy (named as SystemCopyView gives it), but only when it is
-// still the file `noted` when the step held it and `source` is another file with the same
-// bytes: a copy with no twin elsewhere is the only one there is.
-CopyDeletionResult DeleteSystemCopyStep(const std::wstring& source, const std::wstring& viewedCopy,
+// still the file `noted` when the step held it and the held queued file `twin` is another file
+// with the same bytes: a copy with no twin elsewhere is the only one there is.
+CopyDeletionResult DeleteSystemCopyStep(const HeldFile& twin, const std::wstring& viewedCopy,
                                         const FileIdentity& noted);
 
 // The last component of a path.

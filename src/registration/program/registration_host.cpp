@@ -37,6 +37,14 @@ const char* HostRetirementLabel(HostRetirement why) {
     return "host: serves no more";
 }
 
+bool IsHostKind(ImageKind kind) {
+    return kind == ImageKind::X86 || kind == ImageKind::X64;
+}
+
+bool IsGoneError(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool SameEntryResult(const EntryResult& a, const EntryResult& b) {
     return a.outcome == b.outcome && a.error == b.error && a.result == b.result;
 }
@@ -343,31 +351,68 @@ RegisterStepResult HostSession::Register(ImageKind kind, const HeldFile& source,
 
 HostSession::Unregistered HostSession::Unregister(ImageKind kind, const std::wstring& systemCopy,
                                                   DWORD waitLimitMs) {
+    return UnregisterHeld(kind, HoldSystemCopy(SystemCopyView(systemCopy, kind)), systemCopy,
+                          waitLimitMs);
+}
+
+HostSession::Unregistered HostSession::Unregister(const HeldFile& source,
+                                                  const std::wstring& systemCopy,
+                                                  DWORD waitLimitMs) {
+    // The queued file's own bitness says where to look, as a program of that bitness would.
+    const ImageInfo sourceImage = source ? ReadImageInfo(source.handle.get()) : ImageInfo{};
+    if (IsHostKind(sourceImage.kind))
+        return UnregisterHeld(sourceImage.kind,
+                              HoldSystemCopy(SystemCopyView(systemCopy, sourceImage.kind)),
+                              systemCopy, waitLimitMs);
+    // Without it, the copy's header says, read through the handle the step goes on with: first
+    // where this program sees the name, then where a 64-bit program would.
+    std::wstring view = systemCopy;
+    HeldFile held = HoldSystemCopy(view);
+    const std::wstring nativeView = SystemCopyView(systemCopy, ImageKind::X64);
+    if (held.refusal == HoldRefusal::OpenFailed && IsGoneError(held.error) && nativeView != view) {
+        view = nativeView;
+        held = HoldSystemCopy(view);
+    }
+    if (!held)
+        return UnregisterHeld(ImageKind::Unreadable, std::move(held), systemCopy, waitLimitMs);
+    const ImageInfo image = ReadImageInfo(held.handle.get());
+    if (!IsHostKind(image.kind))
+        return {false, ImageFailureReason(image), {}, image.kind};
+    // The host of the copy's bitness may see another file by that name (a 32-bit program on
+    // 64-bit Windows): the one it sees is the one held for it.
+    if (SystemCopyView(systemCopy, image.kind) != view)
+        held = HoldSystemCopy(SystemCopyView(systemCopy, image.kind));
+    return UnregisterHeld(image.kind, std::move(held), systemCopy, waitLimitMs);
+}
+
+HostSession::Unregistered HostSession::UnregisterHeld(ImageKind kind, HeldFile held,
+                                                      const std::wstring& systemCopy,
+                                                      DWORD waitLimitMs) {
     // Held while the server runs, so that the file the host unregisters is the one the program
     // looked at, and the one a delete afterwards must find.
-    const HeldFile held = HoldSystemCopy(SystemCopyView(systemCopy, kind));
     switch (held.refusal) {
         case HoldRefusal::None:
             break;
         case HoldRefusal::Link:
         case HoldRefusal::Elsewhere:
-            return {false, kCopyIsLinkReason, {}};
+            return {false, kCopyIsLinkReason, {}, kind};
         case HoldRefusal::OpenFailed:
-            if (held.error != ERROR_FILE_NOT_FOUND && held.error != ERROR_PATH_NOT_FOUND)
-                return {false, L"无法读取: " + SystemErrorText(held.error), {}};
-            return {true, {}, {}};
+            if (!IsGoneError(held.error))
+                return {false, L"无法读取: " + SystemErrorText(held.error), {}, kind};
+            return {true, {}, {}, kind};
         default:
             // No plain file of that very name is there: another file's short name, a hidden
             // or system file, a folder.
-            return {true, {}, {}};
+            return {true, {}, {}, kind};
     }
     const Exchange exchange = Ask(kind, HostVerb::Unregister, systemCopy, waitLimitMs);
     if (!exchange.answered)
-        return {false, exchange.failure, held.identity};
-    return {false, EntryFailureReason(exchange.result, true, NameOf(systemCopy)), held.identity};
+        return {false, exchange.failure, held.identity, kind};
+    return {false, EntryFailureReason(exchange.result, true, NameOf(systemCopy)), held.identity,
+            kind};
 }
 
-HostSession::CopyDeletion HostSession::DeleteSystemCopy(ImageKind kind, const std::wstring& source,
+HostSession::CopyDeletion HostSession::DeleteSystemCopy(ImageKind kind, const HeldFile& source,
                                                         const std::wstring& systemCopy,
                                                         const FileIdentity& noted) {
     const std::wstring viewed = SystemCopyView(systemCopy, kind);

@@ -65,9 +65,16 @@ class HostSession {
     struct Unregistered {
         bool absent = false;
         std::wstring failure;
-        FileIdentity identity;  // the system copy the host unregistered
+        FileIdentity identity;                   // the system copy the host unregistered
+        ImageKind kind = ImageKind::Unreadable;  // the host it went to
     };
+    // Has a host of `kind` unregister the system copy of that name, held while the host works.
     Unregistered Unregister(ImageKind kind, const std::wstring& systemCopy, DWORD waitLimitMs);
+    // The same for a queued file: the held source's header says which host (and so which view of
+    // the system folder) takes it; without a source, the system copy's own header, read through
+    // the handle the step goes on with.
+    Unregistered Unregister(const HeldFile& source, const std::wstring& systemCopy,
+                            DWORD waitLimitMs);
 
     struct CopyDeletion {
         bool deleted = false;
@@ -76,7 +83,7 @@ class HostSession {
     };
     // Deletes an unregistered copy when it is still the file `noted` and `source` is its twin;
     // a host that still maps it is ended first.
-    CopyDeletion DeleteSystemCopy(ImageKind kind, const std::wstring& source,
+    CopyDeletion DeleteSystemCopy(ImageKind kind, const HeldFile& source,
                                   const std::wstring& systemCopy, const FileIdentity& noted);
 
     // How many hosts this session started, and why each one it ended was ended, by the host's
@@ -104,6 +111,8 @@ class HostSession {
     // Ends the host of `kind` and its whole job, and waits (within a limit) until it has let go
     // of every file it had open.
     void End(ImageKind kind, const char* why);
+    Unregistered UnregisterHeld(ImageKind kind, HeldFile held, const std::wstring& systemCopy,
+                                DWORD waitLimitMs);
     Exchange Ask(ImageKind kind, HostVerb verb, const std::wstring& path, DWORD waitLimitMs);
     // The cause of a failed load or a crash at binding an import, as a host names it; None when
     // none is found.

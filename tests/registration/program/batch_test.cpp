@@ -1400,9 +1400,11 @@ TEST_F(BatchTest, UnregisteringTouchesOnlyTheQueuedNamesOwnSystemCopy) {
     EXPECT_EQ(ReadWholeFile(SystemCopy(L"batch_unhold_dir.ocx\\inside.txt")), "kept");
 }
 
-// While a server runs, the program holds its source and its system copy: nobody can write,
-// rename or delete either (the swap a race would need is refused by the system), while a
-// loader can still read the copy. Once the step is over both are let go.
+// While a server runs, the program holds the queued file and its system copy, from its first
+// look at them to its last act: nobody can write, rename or delete either (the swap a race would
+// need is refused by the system), while a loader can still read the copy. The same goes for an
+// unregistration, which reads the queued file's header to pick its host and compares it with the
+// copy before the delete. Once the step is over both are let go.
 TEST_F(BatchTest, NobodyCanChangeTheSourceOrTheCopyWhileTheServerRuns) {
     class IntrudingHost : public RecordingHost {
       public:
@@ -1432,22 +1434,39 @@ TEST_F(BatchTest, NobodyCanChangeTheSourceOrTheCopyWhileTheServerRuns) {
         std::wstring copy;
         std::vector<DWORD> tries;
     };
-    Scene scene;
-    scene.options.deleteAfterRegister = true;
-    IntrudingHost host;
-    host.source = Queue(scene.list, L"good_server.dll", L"batch_hold_busy.ocx");
-    host.copy = SystemCopy(L"batch_hold_busy.ocx");
+    const std::string serverBytes = ReadWholeFile(TestServerPath(L"good_server.dll"));
+    for (const bool unregister : {false, true}) {
+        SCOPED_TRACE(unregister ? "unregistering, deleting after" : "registering, deleting after");
+        const std::wstring name = unregister ? L"batch_hold_busy_u.ocx" : L"batch_hold_busy.ocx";
+        Scene scene;
+        scene.options.deleteAfterRegister = !unregister;
+        scene.options.deleteAfterUnregister = unregister;
+        IntrudingHost host;
+        host.source = Queue(scene.list, L"good_server.dll", name);
+        host.copy = SystemCopy(name);
+        if (unregister) {
+            PlaceRegistered(L"good_server.dll", name);
+            UnregisterAll(scene.list, scene.options, host, hosts_, kShortWaitMs);
+        } else {
+            RegisterAll(scene.list, scene.options, host, hosts_);
+        }
 
-    RegisterAll(scene.list, scene.options, host, hosts_);
-
-    const DWORD refused = ERROR_SHARING_VIOLATION;
-    EXPECT_EQ(host.tries, (std::vector<DWORD>{refused, refused, refused, refused, refused,
-                                              static_cast<DWORD>(ERROR_SUCCESS)}))
-        << "write, delete and rename of the source; write and delete of the copy; a loader's read";
-    EXPECT_EQ(host.Closing().text, kAllRegistered);
-    EXPECT_TRUE(IsRegistered(L"batch_hold_busy.ocx"));
-    EXPECT_FALSE(FileExists(host.source)) << "let go once the step was over, and deleted";
-    EXPECT_EQ(ReadWholeFile(host.copy), ReadWholeFile(TestServerPath(L"good_server.dll")));
+        const DWORD refused = ERROR_SHARING_VIOLATION;
+        EXPECT_EQ(host.tries, (std::vector<DWORD>{refused, refused, refused, refused, refused,
+                                                  static_cast<DWORD>(ERROR_SUCCESS)}))
+            << "write, delete and rename of the source; write and delete of the copy; a "
+               "loader's read";
+        EXPECT_EQ(IsRegistered(name), !unregister);
+        if (unregister) {
+            EXPECT_EQ(host.Closing().text, kAllUnregistered);
+            EXPECT_FALSE(FileExists(host.copy)) << "let go once the step was over, and deleted";
+            EXPECT_EQ(ReadWholeFile(host.source), serverBytes);
+        } else {
+            EXPECT_EQ(host.Closing().text, kAllRegistered);
+            EXPECT_FALSE(FileExists(host.source)) << "let go once the step was over, and deleted";
+            EXPECT_EQ(ReadWholeFile(host.copy), serverBytes);
+        }
+    }
 }
 
 }  // namespace
