@@ -127,7 +127,11 @@ std::string EncodeHostRequest(const HostRequest& request) {
         return Encode({VerbName(request.verb), Number(request.sequence)});
     if (request.verb == HostVerb::Register) {
         return Encode({VerbName(request.verb), Number(request.sequence),
-                       Number(request.readBack ? 1 : 0), request.path});
+                       Number(request.readBack ? 1 : 0), Number(request.worker), request.path});
+    }
+    if (request.verb == HostVerb::Unregister) {
+        return Encode({VerbName(request.verb), Number(request.sequence), Number(request.worker),
+                       request.path});
     }
     return Encode({VerbName(request.verb), Number(request.sequence), request.path});
 }
@@ -141,6 +145,7 @@ bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request) {
         return true;
     }
     request.readBack = false;
+    request.worker = 0;
     if (fields.size() == 2 && fields[0] == VerbName(HostVerb::Resume)) {
         request.verb = HostVerb::Resume;
         request.path.clear();
@@ -148,12 +153,16 @@ bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request) {
     }
     if (fields[0] == VerbName(HostVerb::Register)) {
         unsigned long readBack = 0;
-        if (fields.size() != 4 || !ParseNumber(fields[2], readBack) || readBack > 1)
+        if (fields.size() != 5 || !ParseNumber(fields[2], readBack) || readBack > 1 ||
+            !ParseNumber(fields[3], request.worker))
             return false;
         request.readBack = readBack != 0;
-        fields.erase(fields.begin() + 2);
+        fields.erase(fields.begin() + 2, fields.begin() + 4);
         request.verb = HostVerb::Register;
     } else if (fields[0] == VerbName(HostVerb::Unregister)) {
+        if (fields.size() != 4 || !ParseNumber(fields[2], request.worker))
+            return false;
+        fields.erase(fields.begin() + 2);
         request.verb = HostVerb::Unregister;
     } else if (fields[0] == VerbName(HostVerb::Walk)) {
         request.verb = HostVerb::Walk;
@@ -196,7 +205,7 @@ std::string EncodeHostReply(const HostReply& reply) {
     return Encode(
         {L"done", Number(reply.sequence), Number(static_cast<unsigned long>(reply.result.outcome)),
          Number(reply.result.error), Number(static_cast<unsigned long>(reply.result.result)),
-         Number(static_cast<unsigned long>(reply.retirement))});
+         Number(static_cast<unsigned long>(reply.retirement)), Number(reply.nextWorker)});
 }
 
 bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, HostReply& reply) {
@@ -270,10 +279,10 @@ bool DecodeHostReply(const char* bytes, size_t size, unsigned long sequence, Hos
         return true;
     }
     unsigned long outcome = 0, error = 0, result = 0, retiring = 0;
-    if (fields[0] != L"done" || fields.size() != 6 || !ParseNumber(fields[2], outcome) ||
+    if (fields[0] != L"done" || fields.size() != 7 || !ParseNumber(fields[2], outcome) ||
         !ParseNumber(fields[3], error) || !ParseNumber(fields[4], result) ||
         !ParseNumber(fields[5], retiring) || !IsHostOutcome(outcome) ||
-        retiring > kLastHostRetirement)
+        retiring > kLastHostRetirement || !ParseNumber(fields[6], reply.nextWorker))
         return false;
     reply.kind = HostReplyKind::Done;
     reply.result = {static_cast<EntryOutcome>(outcome), error, static_cast<HRESULT>(result)};

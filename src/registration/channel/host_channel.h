@@ -38,6 +38,9 @@ struct HostRequest {
     unsigned long sequence = 0;
     std::wstring path;     // the system copy to load (or, for Walk, to read); none for Resume
     bool readBack = true;  // Register: read the classes back after a registration succeeded
+    // Register, Unregister: the worker the last "done" named, which the program holds already
+    // (0: none). A host whose waiting worker is that one runs the export without a "resume".
+    unsigned long worker = 0;
 };
 
 std::string EncodeHostRequest(const HostRequest& request);
@@ -48,6 +51,9 @@ bool DecodeHostRequest(const char* bytes, size_t size, HostRequest& request);
 // thread that will run the export, held waiting until then. The program opens that thread itself
 // (so that the thread, and its id, stay the ones it saw) and only then sends "resume"; from
 // there the rest is held to the server's time limit.
+// "done" may name the worker prepared for the next request, so that the program holds it before
+// it sends that request; the request then says so, and the host, after naming that same worker,
+// goes on without waiting for "resume".
 // Once the worker has ended, "exported" gives the outcome, which the program checks against the
 // worker's end as it sees it; "done" closes the request, after what the host found: the cause of
 // a failed load ("cause"), classes that lead to another file ("class", one each). A file that is
@@ -64,6 +70,7 @@ struct HostReply {
     EntryResult result;              // when Exported or Done; when Crashed, its code
     // When Done: why the host serves no more requests (None: it serves on). For figures only.
     HostRetirement retirement = HostRetirement::None;
+    unsigned long nextWorker = 0;  // when Done: the worker waiting for the next request, or 0
     DependencyCulprit culprit;           // when Cause
     ClassPointingElsewhere misdirected;  // when Class
 };

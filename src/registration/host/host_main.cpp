@@ -78,10 +78,17 @@ class Host {
                 worker.sequence = request.sequence;
                 worker.workerThread = workerThread;
                 Reply(worker);
-                // Nothing of the server's runs before the program holds the worker.
-                HostRequest go;
-                resumed = retirement_ == HostRetirement::None && ReadHostRequest(pipe_, go) &&
-                          go.verb == HostVerb::Resume && go.sequence == request.sequence;
+                // Nothing of the server's runs before the program holds the worker: it says it
+                // does in the request when the last answer named this worker, and otherwise
+                // with "resume".
+                if (request.worker != 0 && request.worker == workerThread) {
+                    resumed = retirement_ == HostRetirement::None;
+                } else {
+                    HostRequest go;
+                    resumed = retirement_ == HostRetirement::None &&
+                              ReadHostRequest(pipe_, go) && go.verb == HostVerb::Resume &&
+                              go.sequence == request.sequence;
+                }
                 if (!resumed)
                     return false;
                 g_faultSequence = static_cast<LONG>(request.sequence);
@@ -127,6 +134,12 @@ class Host {
         done.sequence = request.sequence;
         done.result = result;
         done.retirement = retirement_;
+        // The next server's worker is made now and named, so that the program holds it before
+        // it sends the next request.
+        if (retirement_ == HostRetirement::None) {
+            PrepareServerThread();
+            done.nextWorker = PreparedServerThreadId();
+        }
         Reply(done);
     }
 

@@ -205,6 +205,10 @@ void PrepareServerThread() {
     g_nextThread = ServerThread::Start(ignored);
 }
 
+DWORD PreparedServerThreadId() {
+    return g_nextThread ? g_nextThread->Id() : 0;
+}
+
 void NoteOwnThreads() {
     // The runtime may start threads of its own the first time an apartment is made; those
     // belong to the host, not to any server.

@@ -32,6 +32,8 @@ EntryResult CallServerEntry(const std::wstring& path, bool unregister,
 // Starts the thread the next server will run on, so that starting it overlaps the program's
 // own work between two files.
 void PrepareServerThread();
+// The id of the thread PrepareServerThread made, waiting for the next server; 0 when none is.
+DWORD PreparedServerThreadId();
 
 // Takes the count of this process's own threads, against which leftovers are judged. Call it
 // once, before the first server is loaded.

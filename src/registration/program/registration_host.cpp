@@ -145,6 +145,7 @@ void HostSession::End(ImageKind kind, const char* why) {
         ++retirements_[why];
         peakHostMemory_ = std::max(peakHostMemory_, host->PeakMemory());
     }
+    aheadWorkers_[Slot(kind)] = {};
     serversLoaded_[Slot(kind)] = 0;
     served_[Slot(kind)] = false;
     if (host)
@@ -158,8 +159,6 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                                        DWORD waitLimitMs) {
     Exchange exchange;
     const unsigned long sequence = ++lastSequence_;
-    const std::string request =
-        EncodeHostRequest({verb, sequence, path, verb == HostVerb::Register && readClassesBack_});
     // A host that served before takes a request up at once. One that cannot be written to, or
     // does not take it up in time (a server may hold it up past a forged answer), is ended and
     // the request goes to a fresh host: the file is not to blame.
@@ -168,6 +167,15 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
         HostProcess* host = HostFor(kind, exchange.failure);
         if (!host)
             return exchange;
+        // The worker the host's last answer named, which the program holds already: the host
+        // may run the export on it without waiting for "resume". A walk runs none.
+        AheadWorker ahead;
+        if (verb != HostVerb::Walk)
+            ahead = std::move(aheadWorkers_[Slot(kind)]);
+        aheadWorkers_[Slot(kind)] = {};
+        const std::string request =
+            EncodeHostRequest({verb, sequence, path,
+                               verb == HostVerb::Register && readClassesBack_, ahead.id});
         if (!host->Send(request, wait_, kFileStepLimitMs)) {
             exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
             End(kind, "did not take a request");
@@ -215,6 +223,10 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
             } else if (!inTurn) {
                 exchange.failure = kHostMisbehavedReason;
+            } else if (reply.kind == HostReplyKind::Worker && ahead.handle &&
+                       reply.workerThread == ahead.id) {
+                worker = std::move(ahead.handle);
+                continue;
             } else if (reply.kind == HostReplyKind::Worker) {
                 DWORD refused = ERROR_SUCCESS;
                 worker = host->OpenWorker(reply.workerThread, refused);
@@ -265,6 +277,8 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                     End(kind, "served its share of servers");
                 else if (!host->RunsAlone())
                     End(kind, "a process runs in its job");
+                else
+                    HoldNextWorker(kind, *host, reply.nextWorker);
                 return exchange;
             }
             End(kind, got == HostProcess::Got::TimedOut ? "timed out"
@@ -274,6 +288,15 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
         }
         End(kind, "slow to take up a request");
     }
+}
+
+void HostSession::HoldNextWorker(ImageKind kind, const HostProcess& host, unsigned long id) {
+    if (id == 0)
+        return;
+    DWORD ignored = ERROR_SUCCESS;
+    KernelHandle worker = host.OpenWorker(id, ignored);
+    if (worker)
+        aheadWorkers_[Slot(kind)] = {std::move(worker), id};
 }
 
 DependencyCulprit HostSession::CauseOf(ImageKind kind, const Exchange& exchange,

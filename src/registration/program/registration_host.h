@@ -119,10 +119,18 @@ class HostSession {
     DependencyCulprit CauseOf(ImageKind kind, const Exchange& exchange,
                               const std::wstring& systemCopy);
 
+    // A worker a host named in its last answer, which the program holds for its next request.
+    struct AheadWorker {
+        KernelHandle handle;
+        unsigned long id = 0;
+    };
+    void HoldNextWorker(ImageKind kind, const HostProcess& host, unsigned long id);
+
     HostImages& images_;
     HostWait idleWait_;
     HostWait wait_;
     std::unique_ptr<HostProcess> hosts_[2];
+    AheadWorker aheadWorkers_[2];
     int serversLoaded_[2] = {0, 0};
     bool served_[2] = {false, false};
     int hostsStarted_ = 0;

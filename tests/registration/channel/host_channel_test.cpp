@@ -59,9 +59,12 @@ TEST(HostReplies, TakeNamesOnlyInTheirOwnBoundedReplies) {
         {"a cause whose finish is neither yes nor no",
          Raw({L"cause", L"7", L"1", L"0", L"0", L"a.dll", L"", L"", L"", L"", L"", L"2"}), false},
         {"a done that retires for the last known reason",
-         Raw({L"done", L"7", L"8", L"0", L"0", L"7"}), true},
-        {"a done that retires for an unknown reason", Raw({L"done", L"7", L"8", L"0", L"0", L"8"}),
-         false},
+         Raw({L"done", L"7", L"8", L"0", L"0", L"7", L"0"}), true},
+        {"a done that retires for an unknown reason",
+         Raw({L"done", L"7", L"8", L"0", L"0", L"8", L"0"}), false},
+        {"a done that names the next worker", Raw({L"done", L"7", L"8", L"0", L"0", L"0", L"42"}),
+         true},
+        {"a done without its next worker", Raw({L"done", L"7", L"8", L"0", L"0", L"0"}), false},
         {"a class", Raw({L"class", L"7", L"1", L"{x}", L"C:\\a.ocx"}), true},
         {"a class without its file", Raw({L"class", L"7", L"0", L"{x}", L""}), false},
         {"a class with a path too long", Raw({L"class", L"7", L"0", L"{x}", tooLong}), false},
@@ -97,9 +100,11 @@ TEST(HostReplies, AHostCutsNamesToWhatTheProgramTakes) {
     EXPECT_FALSE(got.culprit.incomplete);
 }
 
-TEST(HostRequests, CarryTheReadbackSwitchForARegistrationAlone) {
+TEST(HostRequests, CarryTheReadbackSwitchForARegistrationAloneAndAHeldWorkerForAServer) {
     for (const HostRequest& sent : {HostRequest{HostVerb::Register, 3, L"C:\\s.ocx", false},
-                                    HostRequest{HostVerb::Register, 3, L"C:\\s.ocx", true},
+                                    HostRequest{HostVerb::Register, 3, L"C:\\s.ocx", true, 4242},
+                                    HostRequest{HostVerb::Unregister, 3, L"C:\\s.ocx", false},
+                                    HostRequest{HostVerb::Unregister, 3, L"C:\\s.ocx", false, 42},
                                     HostRequest{HostVerb::Walk, 4, L"C:\\s.ocx", false},
                                     HostRequest{HostVerb::Resume, 5, L"", false}}) {
         const std::string bytes = EncodeHostRequest(sent);
@@ -109,12 +114,15 @@ TEST(HostRequests, CarryTheReadbackSwitchForARegistrationAlone) {
         EXPECT_EQ(got.sequence, sent.sequence);
         EXPECT_EQ(got.path, sent.path);
         EXPECT_EQ(got.readBack, sent.readBack);
+        EXPECT_EQ(got.worker, sent.worker);
     }
     HostRequest got;
-    const std::string twoForReadback = Raw({L"register", L"3", L"2", L"C:\\s.ocx"});
+    const std::string twoForReadback = Raw({L"register", L"3", L"2", L"0", L"C:\\s.ocx"});
     EXPECT_FALSE(DecodeHostRequest(twoForReadback.data(), twoForReadback.size(), got));
     const std::string walkWithSwitch = Raw({L"walk", L"3", L"1", L"C:\\s.ocx"});
     EXPECT_FALSE(DecodeHostRequest(walkWithSwitch.data(), walkWithSwitch.size(), got));
+    const std::string workerNoNumber = Raw({L"unregister", L"3", L"x", L"C:\\s.ocx"});
+    EXPECT_FALSE(DecodeHostRequest(workerNoNumber.data(), workerNoNumber.size(), got));
     const std::string resumeWithPath = Raw({L"resume", L"3", L"C:\\s.ocx"});
     EXPECT_FALSE(DecodeHostRequest(resumeWithPath.data(), resumeWithPath.size(), got));
 }

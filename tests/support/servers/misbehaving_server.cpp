@@ -158,6 +158,7 @@ DWORD WINAPI Impostor(void*) {
         L"8\0"s
         L"0\0"s
         L"0\0"s
+        L"0\0"s
         L"0\0"s);
     static wchar_t message[40 * 1024];
     for (;;) {
@@ -185,6 +186,7 @@ DWORD WINAPI Impostor(void*) {
               L"8\0"s
               L"0\0"s
               L"0\0"s
+              L"0\0"s
               L"0\0"s);
     }
 }
@@ -195,6 +197,7 @@ std::wstring ForgedDone() {
     return L"done\0"s
            L"1\0"s
            L"8\0"s
+           L"0\0"s
            L"0\0"s
            L"0\0"s
            L"0\0"s;
