@@ -111,20 +111,23 @@ class Host {
                 Retire(HostRetirement::StateNotSetBack);
         }
         // The worker has ended: its outcome goes out before anything else the host does for
-        // this file, so that nothing after it can overrun and take a success back.
-        if (resumed) {
+        // this file, so that nothing after it can overrun and take a success back. When nothing
+        // else is to be done, "done" alone carries it.
+        const bool walkAfter = result.outcome == EntryOutcome::NotLoadable;
+        const bool readBackAfter = !unregister && request.readBack && result.Succeeded();
+        if (resumed && (walkAfter || readBackAfter)) {
             HostReply exported;
             exported.kind = HostReplyKind::Exported;
             exported.sequence = request.sequence;
             exported.result = result;
             Reply(exported);
         }
-        if (result.outcome == EntryOutcome::NotLoadable) {
+        if (walkAfter) {
             // The load is over, so the headers can be read in the bitness the file needs.
             SendCause(request,
                       FindMissingDependency({request.path, HostSearchFolders(request.path)}),
                       false);
-        } else if (!unregister && request.readBack && result.Succeeded()) {
+        } else if (readBackAfter) {
             SendClassesElsewhere(request, called);
         }
         // A fault until here is still this request's: a library the walk or the readback

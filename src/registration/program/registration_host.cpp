@@ -50,8 +50,9 @@ bool SameEntryResult(const EntryResult& a, const EntryResult& b) {
 }
 
 // Whether a host's reply to a load-and-export request may come now: the worker first, its
-// outcome once the program holds the worker, names only after that outcome, and "done" last.
-// Without a worker a host can only say the file was not there or no worker could be made.
+// outcome once the program holds the worker, names only after that outcome, and "done" last
+// (carrying the outcome itself when nothing came between). Without a worker a host can only say
+// the file was not there or no worker could be made.
 bool ReplyIsInTurn(const HostReply& reply, HostVerb verb, bool worker, bool exported,
                    bool causeNamed, size_t classesNamed) {
     switch (reply.kind) {
@@ -60,9 +61,8 @@ bool ReplyIsInTurn(const HostReply& reply, HostVerb verb, bool worker, bool expo
         case HostReplyKind::Exported:
             return worker && !exported;
         case HostReplyKind::Done:
-            return worker ? exported
-                          : reply.result.outcome == EntryOutcome::NotFound ||
-                                reply.result.outcome == EntryOutcome::WorkerNotStarted;
+            return worker || reply.result.outcome == EntryOutcome::NotFound ||
+                   reply.result.outcome == EntryOutcome::WorkerNotStarted;
         case HostReplyKind::Crashed:
             return worker;
         case HostReplyKind::Cause:
@@ -258,6 +258,10 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
                 exchange.culprit = reply.culprit;
                 served_[Slot(kind)] = true;
                 return exchange;
+            } else if (reply.kind == HostReplyKind::Done && worker && !exported &&
+                       !WorkerEndedWith(worker.get(), reply.result)) {
+                // An outcome the program's own handle on the worker does not show.
+                exchange.failure = kHostMisbehavedReason;
             } else if (reply.kind == HostReplyKind::Crashed) {
                 // The host told of the fault it caught and is ending itself.
                 exchange.answered = true;
