@@ -149,7 +149,7 @@ void BenchReadback(int count) {
         RegisterAll(list, options, host, hosts);
         const double ms = NowMs() - start;
         closingStyle = host.closingStyle;
-        (readBack ? hostsWith : hostsWithout) = hosts.HostsStarted();
+        (readBack ? hostsWith : hostsWithout) = hosts.HostProcessesStarted();
         return ms;
     };
     double withoutMs = 1e300;

@@ -88,7 +88,8 @@ std::wstring SystemCopyOf(const std::wstring& source) {
 struct StepResult {
     double elapsedMs = 0;
     int failed = 0;
-    int hostsStarted = 0;
+    int hostsStarted = 0;    // host processes, those in reserve included
+    int reserveStarted = 0;  // started in reserve, whether one took a file or not
     double peakHostMb = 0;
     std::map<std::string, int> retirements;
 };
@@ -112,7 +113,8 @@ StepResult Batch(const std::vector<std::wstring>& sources, bool unregister) {
     result.elapsedMs = NowMs() - start;
     for (const std::wstring& source : sources)
         result.failed += host.closingText.find(source + L" (") != std::wstring::npos ? 1 : 0;
-    result.hostsStarted = hosts.HostsStarted();
+    result.hostsStarted = hosts.HostProcessesStarted();
+    result.reserveStarted = hosts.HostsStartedInReserve();
     result.retirements = hosts.Retirements();
     result.peakHostMb = static_cast<double>(hosts.PeakHostMemory()) / (1024.0 * 1024.0);
     return result;
@@ -189,8 +191,8 @@ int RunStep(const std::wstring& way, const std::wstring& direction, const std::w
     FILE* out = _wfopen(resultFile.c_str(), L"w");
     if (!out)
         return 1;
-    std::fprintf(out, "%.3f %d %d %.1f\n", result.elapsedMs, result.failed, result.hostsStarted,
-                 result.peakHostMb);
+    std::fprintf(out, "%.3f %d %d %d %.1f\n", result.elapsedMs, result.failed, result.hostsStarted,
+                 result.reserveStarted, result.peakHostMb);
     for (const auto& [why, count] : result.retirements)
         std::fprintf(out, "%d %s\n", count, why.c_str());
     std::fclose(out);
@@ -223,8 +225,8 @@ bool StepInChild(const std::wstring& way, const std::wstring& direction, const s
         return false;
     }
     result = StepResult{};
-    bool read = std::fscanf(in, "%lf %d %d %lf", &result.elapsedMs, &result.failed,
-                            &result.hostsStarted, &result.peakHostMb) == 4;
+    bool read = std::fscanf(in, "%lf %d %d %d %lf", &result.elapsedMs, &result.failed,
+                            &result.hostsStarted, &result.reserveStarted, &result.peakHostMb) == 5;
     int count = 0;
     char why[256];
     while (read && std::fscanf(in, "%d %255[^\n]", &count, why) == 2)
@@ -311,9 +313,9 @@ int Bench(int rounds) {
         std::printf("  batch / floor    = %.2fx   (target: at most 1.5x)\n", best[0] / best[2]);
         const StepResult& batch = figures[kWays[0]].last[direction];
         std::printf(
-            "  batch: %d host(s) started for %zu files (target: at most one per 20); "
-            "the most memory a host held: %.1f MB\n",
-            batch.hostsStarted, count, batch.peakHostMb);
+            "  batch: %d host(s) started for %zu files (target: at most one per 20), %d of them "
+            "in reserve; the most memory a host held: %.1f MB\n",
+            batch.hostsStarted, count, batch.reserveStarted, batch.peakHostMb);
         for (const auto& [why, times] : batch.retirements)
             std::printf("    ended %4d time(s): %s\n", times, why.c_str());
     }

@@ -109,7 +109,30 @@ SIZE_T HostSession::PeakHostMemory() const {
 }
 
 void HostSession::WaitWith(HostWait wait) {
+    inBatch_ = static_cast<bool>(wait);
     wait_ = wait ? std::move(wait) : idleWait_;
+    // Between batches no host waits in reserve.
+    if (!inBatch_) {
+        for (std::unique_ptr<HostProcess>& spare : spares_) {
+            if (spare)
+                spare->End(wait_);
+            spare.reset();
+        }
+    }
+}
+
+void HostSession::StartSpare(ImageKind kind) {
+    std::unique_ptr<HostProcess>& spare = spares_[Slot(kind)];
+    if (spare || !inBatch_)
+        return;
+    std::wstring ignored;
+    const std::wstring image = images_.ImageFor(kind, ignored);
+    if (image.empty())
+        return;
+    DWORD error = ERROR_SUCCESS;
+    spare = HostProcess::Start(image, error);
+    if (spare)
+        ++reserveStarts_;
 }
 
 bool HostSession::StartAhead(ImageKind kind) {
@@ -126,6 +149,19 @@ HostProcess* HostSession::HostFor(ImageKind kind, std::wstring& whyNot) {
         End(kind, "went away or spoke unasked while idle");
     if (host)
         return host.get();
+    // A host started in reserve has run no server's code: it takes over, and another is
+    // started in its place, since this batch has servers that end hosts.
+    std::unique_ptr<HostProcess>& spare = spares_[Slot(kind)];
+    if (spare && !spare->HasEnded() && !spare->HasUnaskedMessage()) {
+        host = std::move(spare);
+        ++hostsStarted_;
+        ++reserveTaken_;
+        StartSpare(kind);
+        return host.get();
+    }
+    if (spare)
+        spare->End(wait_);
+    spare.reset();
     const std::wstring image = images_.ImageFor(kind, whyNot);
     if (image.empty())
         return nullptr;
@@ -151,6 +187,8 @@ void HostSession::End(ImageKind kind, const char* why) {
     if (host)
         host->End(wait_);
     host.reset();
+    // The next file of the batch need not wait for a process to start.
+    StartSpare(kind);
 }
 
 // One request and its answer. Whatever else comes back ends the host at once; a host that may
@@ -173,9 +211,8 @@ HostSession::Exchange HostSession::Ask(ImageKind kind, HostVerb verb, const std:
         if (verb != HostVerb::Walk)
             ahead = std::move(aheadWorkers_[Slot(kind)]);
         aheadWorkers_[Slot(kind)] = {};
-        const std::string request =
-            EncodeHostRequest({verb, sequence, path,
-                               verb == HostVerb::Register && readClassesBack_, ahead.id});
+        const std::string request = EncodeHostRequest(
+            {verb, sequence, path, verb == HostVerb::Register && readClassesBack_, ahead.id});
         if (!host->Send(request, wait_, kFileStepLimitMs)) {
             exchange.failure = EntryFailureReason(host->Ending(wait_), false, {});
             End(kind, "did not take a request");

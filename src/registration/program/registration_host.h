@@ -86,9 +86,12 @@ class HostSession {
     CopyDeletion DeleteSystemCopy(ImageKind kind, const HeldFile& source,
                                   const std::wstring& systemCopy, const FileIdentity& noted);
 
-    // How many hosts this session started, and why each one it ended was ended, by the host's
-    // word or the program's own (for the benchmark's figures; nothing is decided from them).
+    // How many hosts took requests in this session, and why each one it ended was ended, by the
+    // host's word or the program's own (for the benchmark's figures; nothing is decided from them).
     int HostsStarted() const { return hostsStarted_; }
+    // Host processes started, those in reserve included whether or not one took a request.
+    int HostProcessesStarted() const { return hostsStarted_ - reserveTaken_ + reserveStarts_; }
+    int HostsStartedInReserve() const { return reserveStarts_; }
     const std::map<std::string, int>& Retirements() const { return retirements_; }
     // The most memory any host of this session held, as far as the ended ones and those still
     // running show (for the benchmark's figures).
@@ -124,6 +127,7 @@ class HostSession {
         KernelHandle handle;
         unsigned long id = 0;
     };
+    void StartSpare(ImageKind kind);
     void HoldNextWorker(ImageKind kind, const HostProcess& host, unsigned long id);
 
     HostImages& images_;
@@ -133,7 +137,13 @@ class HostSession {
     AheadWorker aheadWorkers_[2];
     int serversLoaded_[2] = {0, 0};
     bool served_[2] = {false, false};
-    int hostsStarted_ = 0;
+    // While a batch runs, a host that is ended has a successor started at once, and the batch
+    // keeps one in reserve from then on: starting a process costs far more than a file.
+    std::unique_ptr<HostProcess> spares_[2];
+    bool inBatch_ = false;
+    int hostsStarted_ = 0;  // hosts that took requests, a reserve one once it did
+    int reserveStarts_ = 0;
+    int reserveTaken_ = 0;
     std::map<std::string, int> retirements_;
     SIZE_T peakHostMemory_ = 0;
     unsigned long lastSequence_ = 0;
