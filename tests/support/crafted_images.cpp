@@ -31,31 +31,52 @@ void Put(std::string& bytes, std::size_t offset, T value) {
     std::memcpy(bytes.data() + offset, &value, sizeof(T));
 }
 
+// Where a built image keeps what the crafting below changes.
+struct ImageLayout {
+    explicit ImageLayout(const std::string& bytes)
+        : header(At<IMAGE_FILE_HEADER>(bytes, NtAt(bytes) + 4)),
+          optional(NtAt(bytes) + 4 + sizeof(IMAGE_FILE_HEADER)),
+          is64(At<WORD>(bytes, optional) == IMAGE_NT_OPTIONAL_HDR64_MAGIC),
+          directories(optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory)
+                                       : offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory))),
+          sections(optional + header.SizeOfOptionalHeader) {}
+
+    static std::size_t NtAt(const std::string& bytes) {
+        return At<LONG>(bytes, offsetof(IMAGE_DOS_HEADER, e_lfanew));
+    }
+    IMAGE_SECTION_HEADER Section(const std::string& bytes, WORD i) const {
+        return At<IMAGE_SECTION_HEADER>(bytes, sections + i * sizeof(IMAGE_SECTION_HEADER));
+    }
+    // The address the image gives the byte at `offset` of the file; 0 when no section holds it.
+    DWORD RvaOf(const std::string& bytes, std::size_t offset) const {
+        for (WORD i = 0; i < header.NumberOfSections; ++i) {
+            const IMAGE_SECTION_HEADER s = Section(bytes, i);
+            if (offset >= s.PointerToRawData && offset < s.PointerToRawData + s.SizeOfRawData)
+                return static_cast<DWORD>(offset - s.PointerToRawData + s.VirtualAddress);
+        }
+        return 0;
+    }
+
+    const IMAGE_FILE_HEADER header;
+    const std::size_t optional;
+    const bool is64;
+    const std::size_t directories;
+    const std::size_t sections;
+};
+
 }  // namespace
 
 void CopyWithDelayImportDirectory(const std::wstring& from, const std::wstring& to,
                                   const std::string& delayedLibrary) {
     std::string bytes = ReadWholeFile(from);
     ASSERT_GT(bytes.size(), 0x400u);
-    const std::size_t nt = At<LONG>(bytes, offsetof(IMAGE_DOS_HEADER, e_lfanew));
-    const auto header = At<IMAGE_FILE_HEADER>(bytes, nt + 4);
-    const std::size_t optional = nt + 4 + sizeof(IMAGE_FILE_HEADER);
-    const bool is64 = At<WORD>(bytes, optional) == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
-    const std::size_t directories =
-        optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory)
-                         : offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory));
-    const std::size_t sections = optional + header.SizeOfOptionalHeader;
+    const ImageLayout layout(bytes);
 
     // The library's name, and where the image puts it.
     const std::string name = delayedLibrary + '\0';
     const std::size_t nameAt = bytes.find(name);
     ASSERT_NE(nameAt, std::string::npos) << "the delayed library's name is not in the file";
-    DWORD nameRva = 0;
-    for (WORD i = 0; i < header.NumberOfSections; ++i) {
-        const auto s = At<IMAGE_SECTION_HEADER>(bytes, sections + i * sizeof(IMAGE_SECTION_HEADER));
-        if (nameAt >= s.PointerToRawData && nameAt < s.PointerToRawData + s.SizeOfRawData)
-            nameRva = static_cast<DWORD>(nameAt - s.PointerToRawData + s.VirtualAddress);
-    }
+    const DWORD nameRva = layout.RvaOf(bytes, nameAt);
     ASSERT_NE(nameRva, 0u);
 
     // The descriptor: attributes 1 (addresses are RVAs), then the name's RVA.
@@ -67,20 +88,14 @@ void CopyWithDelayImportDirectory(const std::wstring& from, const std::wstring& 
         }
     }
     ASSERT_NE(descriptorAt, std::string::npos) << "no delay descriptor names the library";
-    DWORD descriptorRva = 0;
-    for (WORD i = 0; i < header.NumberOfSections; ++i) {
-        const auto s = At<IMAGE_SECTION_HEADER>(bytes, sections + i * sizeof(IMAGE_SECTION_HEADER));
-        if (descriptorAt >= s.PointerToRawData &&
-            descriptorAt < s.PointerToRawData + s.SizeOfRawData)
-            descriptorRva =
-                static_cast<DWORD>(descriptorAt - s.PointerToRawData + s.VirtualAddress);
-    }
+    const DWORD descriptorRva = layout.RvaOf(bytes, descriptorAt);
     ASSERT_NE(descriptorRva, 0u);
 
     // The delay-import library gives one descriptor and no empty one after it: the directory's
     // size says where the table ends.
     IMAGE_DATA_DIRECTORY delay{descriptorRva, sizeof(IMAGE_DELAYLOAD_DESCRIPTOR)};
-    Put(bytes, directories + IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT * sizeof(IMAGE_DATA_DIRECTORY),
+    Put(bytes,
+        layout.directories + IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT * sizeof(IMAGE_DATA_DIRECTORY),
         delay);
     WriteWholeFile(to, bytes);
 }
@@ -91,27 +106,22 @@ void CopyWithSharedThunkTables(const std::wstring& from, const std::wstring& to,
                                int entries) {
     std::string bytes = ReadWholeFile(from);
     ASSERT_GT(bytes.size(), 0x400u);
-    const std::size_t nt = At<LONG>(bytes, offsetof(IMAGE_DOS_HEADER, e_lfanew));
-    const auto header = At<IMAGE_FILE_HEADER>(bytes, nt + 4);
-    const std::size_t optional = nt + 4 + sizeof(IMAGE_FILE_HEADER);
-    const bool is64 = At<WORD>(bytes, optional) == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
-    const std::size_t directories =
-        optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory)
-                         : offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory));
+    const ImageLayout layout(bytes);
+    const std::size_t optional = layout.optional;
+    const bool is64 = layout.is64;
     const std::size_t sizeOfImageAt =
         optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, SizeOfImage)
                          : offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfImage));
     const DWORD sectionAlignment =
         At<DWORD>(bytes, optional + (is64 ? offsetof(IMAGE_OPTIONAL_HEADER64, SectionAlignment)
                                           : offsetof(IMAGE_OPTIONAL_HEADER32, SectionAlignment)));
-    const std::size_t sections = optional + header.SizeOfOptionalHeader;
 
     // The section that ends the image grows to hold the new data, added at the file's end.
     std::size_t lastAt = 0;
     IMAGE_SECTION_HEADER last{};
-    for (WORD i = 0; i < header.NumberOfSections; ++i) {
-        const std::size_t at = sections + i * sizeof(IMAGE_SECTION_HEADER);
-        const auto s = At<IMAGE_SECTION_HEADER>(bytes, at);
+    for (WORD i = 0; i < layout.header.NumberOfSections; ++i) {
+        const std::size_t at = layout.sections + i * sizeof(IMAGE_SECTION_HEADER);
+        const IMAGE_SECTION_HEADER s = layout.Section(bytes, i);
         if (s.VirtualAddress >= last.VirtualAddress) {
             last = s;
             lastAt = at;
@@ -175,7 +185,7 @@ void CopyWithSharedThunkTables(const std::wstring& from, const std::wstring& to,
     Put<DWORD>(bytes, sizeOfImageAt, (imageEnd + sectionAlignment - 1) & ~(sectionAlignment - 1));
     const int entry = directory == ImportDirectory::Imports ? IMAGE_DIRECTORY_ENTRY_IMPORT
                                                             : IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT;
-    Put(bytes, directories + entry * sizeof(IMAGE_DATA_DIRECTORY),
+    Put(bytes, layout.directories + entry * sizeof(IMAGE_DATA_DIRECTORY),
         IMAGE_DATA_DIRECTORY{tableRva, listed});
     WriteWholeFile(to, bytes);
 }

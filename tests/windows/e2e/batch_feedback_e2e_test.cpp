@@ -21,20 +21,6 @@ class BatchFeedbackEndToEnd : public MainWindowEndToEnd {
     }
 };
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr))
-        return text;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
 TEST_F(BatchFeedbackEndToEnd, QueuesAFolderOfTenThousandFiles) {
     const std::wstring folder = sources_ / L"many";
     MakeFolder(folder);

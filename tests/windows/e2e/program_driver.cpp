@@ -413,4 +413,18 @@ void ProgramDriver::ChooseFolder(const OpenedDialog& dialog, const std::wstring&
     VirtualFreeEx(process_.get(), remote, 0, MEM_RELEASE);
 }
 
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr))
+        return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
 }  // namespace kestrave::testing

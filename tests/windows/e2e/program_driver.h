@@ -100,4 +100,8 @@ class ProgramDriver {
 // Where the tests' own program is: kestrave.exe of this build.
 std::wstring ProgramPath();
 
+// The text on the clipboard, where the program puts its complete report; empty when there is
+// none.
+std::wstring ClipboardText();
+
 }  // namespace kestrave::testing
