@@ -160,14 +160,51 @@ Picture::Picture(int width, int height, std::function<BitmapHandle()> make, std:
       dpi_(dpi),
       module_(module) {}
 
+Picture::~Picture() {
+    if (preparing_)
+        WaitForSingleObject(preparing_->thread.get(), INFINITE);
+}
+
 HBITMAP Picture::Bitmap() const {
-    if (make_) {
+    if (preparing_) {
+        WaitForSingleObject(preparing_->thread.get(), INFINITE);
+        const std::unique_ptr<Preparing> prepared = std::move(preparing_);
+        if (prepared->failed)
+            std::rethrow_exception(prepared->failed);
+        bitmap_ = std::move(prepared->made);
+    } else if (make_) {
         // Taken out first: what it holds (a larger picture it is reduced from) goes once used.
         const std::function<BitmapHandle()> make = std::move(make_);
         make_ = nullptr;
         bitmap_ = make();
     }
     return bitmap_.get();
+}
+
+DWORD WINAPI Picture::PrepareThread(void* context) {
+    auto* preparing = static_cast<Preparing*>(context);
+    try {
+        preparing->made = preparing->make();
+    } catch (...) {
+        preparing->failed = std::current_exception();
+    }
+    preparing->make = nullptr;
+    return 0;
+}
+
+void Picture::Prepare() const {
+    if (!make_ || preparing_)
+        return;
+    // What `make_` touches is this picture's alone (see MakeForDpi), so it may run on another
+    // thread; an exception it throws is thrown again by Bitmap(), on the window thread.
+    auto preparing = std::make_unique<Preparing>();
+    preparing->make = std::move(make_);
+    make_ = nullptr;
+    preparing->thread.reset(CreateThread(nullptr, 0, PrepareThread, preparing.get(), 0, nullptr));
+    if (preparing->thread)
+        preparing_ = std::move(preparing);
+    else
+        make_ = std::move(preparing->make);  // made when first drawn, as without Prepare
 }
 
 std::shared_ptr<const Picture> Picture::FromResource(HINSTANCE module, const std::wstring& name) {
@@ -200,9 +237,11 @@ std::shared_ptr<const Picture> Picture::MakeForDpi(HINSTANCE module, const std::
             break;
         }
     }
+    // Not the shared 100 % picture: the reduced one's bitmap may be made on another thread
+    // (see Prepare), which must then be the only one to touch the picture it is made from.
     PictureRef drawn = LoadResourcePicture(module, name + chosen->suffix, name, chosen->dpi);
     if (!drawn)
-        drawn = FromResource(module, name);
+        drawn = LoadResourcePicture(module, name, name, kDesignDpi);
     if (!drawn || drawn->Dpi() == dpi)
         return drawn;
     const int width = MulDiv(drawn->Width(), dpi, drawn->Dpi());

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,6 +33,10 @@ class Picture : public std::enable_shared_from_this<Picture> {
 
     // Unpacked (and reduced) on the first call; null when the resource is damaged.
     HBITMAP Bitmap() const;
+    // Starts unpacking the bitmap on a thread of its own, for a picture drawn soon but not at
+    // once: a window's background is unpacked while the window thread makes the window and its
+    // controls. Bitmap() then waits for it.
+    void Prepare() const;
     const std::wstring& Name() const { return name_; }
     int Width() const { return width_; }    // pixels
     int Height() const { return height_; }  // pixels
@@ -54,6 +59,9 @@ class Picture : public std::enable_shared_from_this<Picture> {
     // A picture of the given size whose bitmap `make` gives when it is first asked for.
     Picture(int width, int height, std::function<BitmapHandle()> make, std::wstring name, int dpi,
             HINSTANCE module);
+    ~Picture();
+    Picture(const Picture&) = delete;
+    Picture& operator=(const Picture&) = delete;
 
   private:
     static std::shared_ptr<const Picture> MakeForDpi(HINSTANCE module, const std::wstring& name,
@@ -62,6 +70,15 @@ class Picture : public std::enable_shared_from_this<Picture> {
 
     mutable BitmapHandle bitmap_;
     mutable std::function<BitmapHandle()> make_;
+    // The thread Prepare started, and what it made or threw.
+    struct Preparing {
+        std::function<BitmapHandle()> make;
+        BitmapHandle made;
+        std::exception_ptr failed;
+        KernelHandle thread;
+    };
+    static DWORD WINAPI PrepareThread(void* preparing);
+    mutable std::unique_ptr<Preparing> preparing_;
     std::wstring name_;
     int width_ = 0;
     int height_ = 0;

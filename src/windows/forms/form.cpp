@@ -295,8 +295,10 @@ PictureRef Form::LoadPicture(const std::wstring& name) const {
 void Form::ApplyDpi(int dpi) {
     dpi_ = dpi;
     font_ = font_->AtDpi(dpi);
-    if (background_)
+    if (background_) {
         background_ = background_->AtDpi(dpi);
+        background_->Prepare();
+    }
     for (size_t i = 0; i < controls_.size(); ++i) {
         controls_[i]->SetBounds(ScaleToDpi(controlDesigns_[i], dpi));
         controls_[i]->ApplyDpi(dpi);
@@ -335,6 +337,9 @@ void Form::ButtonClick(Button& button) {
 
 void Form::SetBackground(PictureRef picture) {
     background_ = std::move(picture);
+    // The largest picture of a window, drawn first once the window shows: unpacked meanwhile.
+    if (background_)
+        background_->Prepare();
     if (window_)
         InvalidateRect(window_, nullptr, FALSE);
 }
