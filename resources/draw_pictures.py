@@ -755,11 +755,17 @@ def png_entry(im):
     return out.getvalue()
 
 
-def write_icon(path, sizes):
-    entries = [(256, 32, png_entry(icon_image(256)))]
-    for size in sizes:
+def write_icon(path, png_sizes, dib_sizes, classic_sizes):
+    """The sizes a window's icons take at every display scale are drawn, not
+    scaled by the system: the small icon is 16, 20, 24 or 32 pixels at 100,
+    125, 150 or 200 %, the large one 32, 40, 48 or 64; the shell's views take
+    the larger ones.  From 64 pixels up the images are PNG, as Windows Vista
+    and later read them in icons, which keeps them small; the classic sizes
+    also come in 256 colours for the oldest readers."""
+    entries = [(size, 32, png_entry(icon_image(size))) for size in png_sizes]
+    for size in dib_sizes:
         art = icon_image(size)
-        for bpp in (32, 8):
+        for bpp in (32, 8) if size in classic_sizes else (32,):
             entries.append((size, bpp, dib_entry(art, bpp)))
     head = struct.pack("<HHH", 0, 1, len(entries))
     offset = 6 + 16 * len(entries)
@@ -790,7 +796,8 @@ def draw_scale():
 def main():
     global K, OUT, SUFFIX
     draw_scale()
-    write_icon(os.path.join(HERE, "kestrave.ico"), (48, 32, 24, 16))
+    write_icon(os.path.join(HERE, "kestrave.ico"), (256, 128, 64), (48, 40, 32, 24, 20, 16),
+               (48, 32, 24, 16))
     for suffix, scale in SCALES:
         K, OUT, SUFFIX = scale, os.path.join(HERE, suffix), "_" + suffix
         os.makedirs(OUT, exist_ok=True)
