@@ -19,10 +19,9 @@ exact colour it will cover.
 The program does not carry the .bmp files themselves: the gradients and
 antialiased art have thousands of colours, so no palette form fits, and the
 raw bitmaps would be most of the program's size.  Each one is also written
-as a .dib.lznt1 file next to it, which is what kestrave.rc embeds: the packed
-DIB (the .bmp without its file header) after a 32-bit little-endian length,
-compressed with LZNT1, which ntdll's RtlDecompressBuffer unpacks on every
-Windows version (and Wine).  The .bmp files stay as the viewable originals.
+as a .dib.deflate file next to it, which is what kestrave.rc embeds (the form
+is described at save_deflated; the program unpacks it with its own decoder,
+src/shared/inflate.cpp).  The .bmp files stay as the viewable originals.
 """
 
 import io
@@ -32,8 +31,6 @@ import struct
 import zlib
 
 from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
-
-from lznt1 import lznt1_compress, lznt1_decompress
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CJK_FONT = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc"
@@ -192,27 +189,20 @@ SUFFIX = ""
 def save_bmp(img, name, size):
     assert img.size == SZ(size), (name, img.size, SZ(size))
     stem = os.path.splitext(name)[0] + SUFFIX
-    out = io.BytesIO()
-    img.convert("RGB").save(out, "BMP")
-    dib = out.getvalue()[14:]
     if K != 1:
         # The larger originals are kept viewable as PNG: a .bmp of each would
         # weigh megabytes in the repository for nothing.
         img.convert("RGB").save(os.path.join(OUT, stem + ".png"), "PNG", optimize=True)
-        save_deflated(img, os.path.join(OUT, stem + ".dib.deflate"))
-        return
-    with open(os.path.join(OUT, stem + ".bmp"), "wb") as f:
-        f.write(out.getvalue())
-    packed = struct.pack("<I", len(dib)) + lznt1_compress(dib)
-    assert lznt1_decompress(packed[4:]) == dib, name
-    with open(os.path.join(OUT, stem + ".dib.lznt1"), "wb") as f:
-        f.write(packed)
+    else:
+        img.convert("RGB").save(os.path.join(OUT, stem + ".bmp"), "BMP")
+    save_deflated(img, os.path.join(OUT, stem + ".dib.deflate"))
 
 
 def save_deflated(img, path):
-    """The larger pictures are carried as DEFLATE_DIB resources: LZNT1 packs
-    their gradients and antialiased text to over twice the size (the 200 %
-    set: 476 KB against 178 KB), which the program cannot afford.  The form:
+    """Every picture is carried as a DEFLATE_DIB resource: the system's own
+    LZNT1 packs the gradients and antialiased text to about twice the size
+    (the 200 % set: 476 KB against 178 KB; the 100 % one: 144 KB against
+    73 KB), which the program cannot afford.  The form:
     width, height and the CRC-32 of the pixels (32-bit little-endian each),
     then a raw deflate stream of the rows from the top, each a PNG filter
     byte (0 none, 1 sub, 2 up, 4 Paeth; the one with the smallest sum, as PNG
@@ -765,11 +755,17 @@ def png_entry(im):
     return out.getvalue()
 
 
-def write_icon(path, sizes):
-    entries = [(256, 32, png_entry(icon_image(256)))]
-    for size in sizes:
+def write_icon(path, png_sizes, dib_sizes, classic_sizes):
+    """The sizes a window's icons take at every display scale are drawn, not
+    scaled by the system: the small icon is 16, 20, 24 or 32 pixels at 100,
+    125, 150 or 200 %, the large one 32, 40, 48 or 64; the shell's views take
+    the larger ones.  From 64 pixels up the images are PNG, as Windows Vista
+    and later read them in icons, which keeps them small; the classic sizes
+    also come in 256 colours for the oldest readers."""
+    entries = [(size, 32, png_entry(icon_image(size))) for size in png_sizes]
+    for size in dib_sizes:
         art = icon_image(size)
-        for bpp in (32, 8):
+        for bpp in (32, 8) if size in classic_sizes else (32,):
             entries.append((size, bpp, dib_entry(art, bpp)))
     head = struct.pack("<HHH", 0, 1, len(entries))
     offset = 6 + 16 * len(entries)
@@ -800,7 +796,8 @@ def draw_scale():
 def main():
     global K, OUT, SUFFIX
     draw_scale()
-    write_icon(os.path.join(HERE, "kestrave.ico"), (48, 32, 24, 16))
+    write_icon(os.path.join(HERE, "kestrave.ico"), (256, 128, 64), (48, 40, 32, 24, 20, 16),
+               (48, 32, 24, 16))
     for suffix, scale in SCALES:
         K, OUT, SUFFIX = scale, os.path.join(HERE, suffix), "_" + suffix
         os.makedirs(OUT, exist_ok=True)

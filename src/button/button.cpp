@@ -334,8 +334,9 @@ void Button::SetDpi(int dpi) {
         changed = changed || scaled != surface_.font;
         surface_.font = std::move(scaled);
     }
-    // Nothing to repaint for a button that already looked right (the usual start at 100 %).
-    if (changed)
+    // Nothing to repaint for a button that already looked right (the usual start at 100 %),
+    // nor for one not on the screen yet: its first WM_PAINT paints its look anyway.
+    if (changed && IsWindowVisible(window_))
         Redraw();
 }
 

@@ -75,6 +75,9 @@ void PaintFlatFace(ButtonSurface& surface, FaceRelief relief) {
 }
 
 void PaintNineSlices(ButtonSurface& surface, const Picture& picture) {
+    // A damaged picture is left out rather than drawn from an empty bitmap.
+    if (!picture.Bitmap())
+        return;
     HDC dc = surface.Dc();
     MemoryDc source(CreateCompatibleDC(dc));
     if (!source)

@@ -1,39 +1,37 @@
-// Bitmaps carried compressed in the program's resources: a 32-bit little-endian length, then
-// a packed DIB (a .bmp without its file header) compressed with LZNT1. The system unpacks
-// LZNT1 itself, so the pictures cost a sixth of their size without any decoder of our own.
+// The pictures carried compressed in the program's resources, as draw_pictures.py writes them:
+// width, height and the CRC-32 of the pixels (32-bit little-endian each), then a raw deflate
+// stream of the rows from the top, each a PNG filter byte and the filtered blue, green and red
+// bytes of its pixels. Gradients and antialiased art have thousands of colours, so no palette
+// form fits, and the raw bitmaps would be most of the program's size.
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "handles.h"
 
 namespace kestrave {
 
-// The resource type the packed pictures are stored under.
-inline constexpr wchar_t kPackedBitmapType[] = L"PACKED_DIB";
-
-// A DIB section made from the packed bitmap resource `name` of `module`; null when there is no
-// such resource or it does not unpack to a whole uncompressed DIB.
-BitmapHandle LoadPackedBitmap(HINSTANCE module, const std::wstring& name);
-
-// The same from the packed bytes themselves.
-BitmapHandle UnpackBitmap(const void* packed, DWORD size);
-
-// The larger pictures' resource type: width, height and the CRC-32 of the pixels (32-bit
-// little-endian each), then a raw deflate stream of the rows from the top, each a PNG filter
-// byte and the filtered blue, green and red bytes of its pixels (see draw_pictures.py).
+// The resource type the pictures are stored under.
 inline constexpr wchar_t kDeflatedBitmapType[] = L"DEFLATE_DIB";
 
-// A 32-bit DIB section made from the deflated bitmap resource `name` of `module`; null when
-// there is no such resource, or it is damaged (its pixels do not match their CRC).
-BitmapHandle LoadDeflatedBitmap(HINSTANCE module, const std::wstring& name);
-BitmapHandle InflateBitmap(const void* bytes, DWORD size);
+// A deflated bitmap resource found but not yet unpacked: its bytes as the module holds them
+// (they live as long as the module) and its size in pixels, which its header tells.
+struct DeflatedBitmap {
+    const void* bytes = nullptr;
+    DWORD size = 0;
+    int width = 0;
+    int height = 0;
+};
 
-// Any packed resource's bytes (the same length-and-LZNT1 form): empty when they do not unpack
-// whole.
-std::vector<UCHAR> UnpackBytes(const void* packed, DWORD size);
+// The deflated bitmap resource `name` of `module`; none when there is no such resource or its
+// header is no picture's.
+std::optional<DeflatedBitmap> FindDeflatedBitmap(HINSTANCE module, const std::wstring& name);
+
+// A 32-bit DIB section made from a deflated bitmap; null when it is damaged (its pixels do not
+// unpack whole or do not match their CRC).
+BitmapHandle InflateBitmap(const void* bytes, DWORD size);
 
 }  // namespace kestrave

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <tuple>
 
 #include "packed_bitmap.h"
@@ -20,14 +21,20 @@ struct DrawnScale {
 };
 constexpr DrawnScale kDrawnScales[] = {{192, L"_200"}};
 
-BitmapHandle LoadBitmapResource(HINSTANCE module, const std::wstring& name) {
-    BitmapHandle bitmap = LoadPackedBitmap(module, name);
+// The resource `name` of `module` as a picture drawn for `dpi`, unpacked when first drawn.
+PictureRef LoadResourcePicture(HINSTANCE module, const std::wstring& name,
+                               const std::wstring& shownName, int dpi) {
+    if (const std::optional<DeflatedBitmap> found = FindDeflatedBitmap(module, name)) {
+        const DeflatedBitmap packed = *found;
+        return std::make_shared<const Picture>(
+            packed.width, packed.height,
+            [packed] { return InflateBitmap(packed.bytes, packed.size); }, shownName, dpi, module);
+    }
+    BitmapHandle bitmap(static_cast<HBITMAP>(
+        LoadImageW(module, name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     if (!bitmap)
-        bitmap = LoadDeflatedBitmap(module, name);
-    if (!bitmap)
-        bitmap.reset(static_cast<HBITMAP>(
-            LoadImageW(module, name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-    return bitmap;
+        return nullptr;
+    return std::make_shared<const Picture>(std::move(bitmap), shownName, dpi, module);
 }
 
 BITMAPINFO TopDownInfo(int width, int height) {
@@ -41,8 +48,10 @@ BITMAPINFO TopDownInfo(int width, int height) {
     return info;
 }
 
-// Weights in 1/16384ths: a pixel's sums then fit 32 bits across and 64 bits down.
-constexpr int kWeightBits = 14;
+// Weights in 1/4096ths: a pixel's sums then fit 32 bits both across and down (255 * 4096 *
+// 4096 and the half added for rounding stay below 2^32), which keeps the 32-bit program free
+// of 64-bit arithmetic in the loops that run over every pixel of a background.
+constexpr int kWeightBits = 12;
 constexpr std::int64_t kWholeWeight = 1 << kWeightBits;
 
 // The weights by which each target pixel along one axis takes from the source pixels: target
@@ -77,6 +86,50 @@ Taps AreaTaps(int from, int to) {
     return taps;
 }
 
+// ResamplePixels on pixels held elsewhere (a bitmap's own), `target` newWidth * newHeight.
+void Resample(const std::uint32_t* source, int width, int height, std::uint32_t* target,
+              int newWidth, int newHeight) {
+    const Taps across = AreaTaps(width, newWidth);
+    const Taps down = AreaTaps(height, newHeight);
+    // One target row at a time: down first, into one row of unrounded sums per channel, then
+    // across, rounding once at the end. The sums stay exact whatever the order, and one row
+    // of them stays in the cache.
+    std::vector<std::uint32_t> column(static_cast<size_t>(width) * 3);
+    constexpr std::uint32_t kHalf = std::uint32_t{1} << (2 * kWeightBits - 1);
+    size_t w = 0;
+    for (int y = 0; y < newHeight; ++y) {
+        std::fill(column.begin(), column.end(), 0);
+        const int first = down.firsts[static_cast<size_t>(y)];
+        for (int k = 0; k < down.counts[static_cast<size_t>(y)]; ++k, ++w) {
+            const auto weight = static_cast<std::uint32_t>(down.weights[w]);
+            const std::uint32_t* in = source + static_cast<size_t>(first + k) * width;
+            std::uint32_t* sum = column.data();
+            for (int x = 0; x < width; ++x, sum += 3) {
+                const std::uint32_t pixel = in[x];
+                sum[0] += (pixel & 0xFF) * weight;
+                sum[1] += ((pixel >> 8) & 0xFF) * weight;
+                sum[2] += ((pixel >> 16) & 0xFF) * weight;
+            }
+        }
+        std::uint32_t* out = target + static_cast<size_t>(y) * newWidth;
+        size_t v = 0;
+        for (int x = 0; x < newWidth; ++x) {
+            std::uint32_t b = kHalf, g = kHalf, r = kHalf;
+            const std::uint32_t* sum = column.data() + across.firsts[static_cast<size_t>(x)] * 3;
+            for (int k = 0; k < across.counts[static_cast<size_t>(x)]; ++k, ++v, sum += 3) {
+                const auto weight = static_cast<std::uint32_t>(across.weights[v]);
+                b += sum[0] * weight;
+                g += sum[1] * weight;
+                r += sum[2] * weight;
+            }
+            constexpr int kShift = 2 * kWeightBits;
+            out[x] = std::min<std::uint32_t>(b >> kShift, 255) |
+                     std::min<std::uint32_t>(g >> kShift, 255) << 8 |
+                     std::min<std::uint32_t>(r >> kShift, 255) << 16;
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<std::uint32_t> ResamplePixels(const std::vector<std::uint32_t>& source, int width,
@@ -84,51 +137,8 @@ std::vector<std::uint32_t> ResamplePixels(const std::vector<std::uint32_t>& sour
     if (width <= 0 || height <= 0 || newWidth <= 0 || newHeight <= 0 ||
         source.size() < static_cast<size_t>(width) * height)
         return {};
-    const Taps across = AreaTaps(width, newWidth);
-    const Taps down = AreaTaps(height, newHeight);
-    // Across first, keeping the sums unrounded, then down, rounding once at the end.
-    std::vector<std::uint32_t> rows(static_cast<size_t>(newWidth) * height * 3);
-    for (int y = 0; y < height; ++y) {
-        const std::uint32_t* in = source.data() + static_cast<size_t>(y) * width;
-        std::uint32_t* out = rows.data() + static_cast<size_t>(y) * newWidth * 3;
-        size_t w = 0;
-        for (int x = 0; x < newWidth; ++x) {
-            std::uint32_t b = 0, g = 0, r = 0;
-            const std::uint32_t* pixel = in + across.firsts[static_cast<size_t>(x)];
-            for (int k = 0; k < across.counts[static_cast<size_t>(x)]; ++k, ++w) {
-                const auto weight = static_cast<std::uint32_t>(across.weights[w]);
-                b += (pixel[k] & 0xFF) * weight;
-                g += ((pixel[k] >> 8) & 0xFF) * weight;
-                r += ((pixel[k] >> 16) & 0xFF) * weight;
-            }
-            out[x * 3] = b;
-            out[x * 3 + 1] = g;
-            out[x * 3 + 2] = r;
-        }
-    }
     std::vector<std::uint32_t> result(static_cast<size_t>(newWidth) * newHeight);
-    std::vector<std::uint64_t> sums(static_cast<size_t>(newWidth) * 3);
-    size_t w = 0;
-    constexpr std::uint64_t kHalf = std::uint64_t{1} << (2 * kWeightBits - 1);
-    for (int y = 0; y < newHeight; ++y) {
-        std::fill(sums.begin(), sums.end(), 0);
-        const int first = down.firsts[static_cast<size_t>(y)];
-        for (int k = 0; k < down.counts[static_cast<size_t>(y)]; ++k, ++w) {
-            const auto weight = static_cast<std::uint64_t>(down.weights[w]);
-            const std::uint32_t* row = rows.data() + static_cast<size_t>(first + k) * newWidth * 3;
-            for (size_t i = 0; i < sums.size(); ++i)
-                sums[i] += row[i] * weight;
-        }
-        std::uint32_t* out = result.data() + static_cast<size_t>(y) * newWidth;
-        for (int x = 0; x < newWidth; ++x) {
-            std::uint32_t pixel = 0;
-            for (int c = 0; c < 3; ++c) {
-                const std::uint64_t value = (sums[x * 3 + c] + kHalf) >> (2 * kWeightBits);
-                pixel |= static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 255)) << (8 * c);
-            }
-            out[x] = pixel;
-        }
-    }
+    Resample(source.data(), width, height, result.data(), newWidth, newHeight);
     return result;
 }
 
@@ -141,25 +151,78 @@ Picture::Picture(BitmapHandle bitmap, std::wstring name, int dpi, HINSTANCE modu
     }
 }
 
+Picture::Picture(int width, int height, std::function<BitmapHandle()> make, std::wstring name,
+                 int dpi, HINSTANCE module)
+    : make_(std::move(make)),
+      name_(std::move(name)),
+      width_(width),
+      height_(height),
+      dpi_(dpi),
+      module_(module) {}
+
+Picture::~Picture() {
+    if (preparing_)
+        WaitForSingleObject(preparing_->thread.get(), INFINITE);
+}
+
+HBITMAP Picture::Bitmap() const {
+    if (preparing_) {
+        WaitForSingleObject(preparing_->thread.get(), INFINITE);
+        const std::unique_ptr<Preparing> prepared = std::move(preparing_);
+        if (prepared->failed)
+            std::rethrow_exception(prepared->failed);
+        bitmap_ = std::move(prepared->made);
+    } else if (make_) {
+        // Taken out first: what it holds (a larger picture it is reduced from) goes once used.
+        const std::function<BitmapHandle()> make = std::move(make_);
+        make_ = nullptr;
+        bitmap_ = make();
+    }
+    return bitmap_.get();
+}
+
+DWORD WINAPI Picture::PrepareThread(void* context) {
+    auto* preparing = static_cast<Preparing*>(context);
+    try {
+        preparing->made = preparing->make();
+    } catch (...) {
+        preparing->failed = std::current_exception();
+    }
+    preparing->make = nullptr;
+    return 0;
+}
+
+void Picture::Prepare() const {
+    if (!make_ || preparing_)
+        return;
+    // What `make_` touches is this picture's alone (see MakeForDpi), so it may run on another
+    // thread; an exception it throws is thrown again by Bitmap(), on the window thread.
+    auto preparing = std::make_unique<Preparing>();
+    preparing->make = std::move(make_);
+    make_ = nullptr;
+    preparing->thread.reset(CreateThread(nullptr, 0, PrepareThread, preparing.get(), 0, nullptr));
+    if (preparing->thread)
+        preparing_ = std::move(preparing);
+    else
+        make_ = std::move(preparing->make);  // made when first drawn, as without Prepare
+}
+
 std::shared_ptr<const Picture> Picture::FromResource(HINSTANCE module, const std::wstring& name) {
-    BitmapHandle bitmap = LoadBitmapResource(module, name);
-    if (!bitmap)
-        return nullptr;
-    return std::make_shared<const Picture>(std::move(bitmap), name, kDesignDpi, module);
+    return FromResource(module, name, kDesignDpi);
 }
 
 std::shared_ptr<const Picture> Picture::FromResource(HINSTANCE module, const std::wstring& name,
                                                      int dpi) {
-    if (dpi <= kDesignDpi)
-        return FromResource(module, name);
-    // Unpacking and reducing a large picture is most of a window's start at such a scale, and
-    // every command button shows the same three: each is made once and shared while in use.
-    // Only the window thread makes pictures.
+    dpi = std::max(dpi, kDesignDpi);
+    // Every command button shows the same three pictures, and a window asks again for its
+    // pictures when its scale changes: each is made once and shared while in use. Only the
+    // window thread makes pictures.
     static std::map<std::tuple<HINSTANCE, std::wstring, int>, std::weak_ptr<const Picture>> made;
     const auto key = std::make_tuple(module, name, dpi);
     if (PictureRef shared = made[key].lock())
         return shared;
-    PictureRef picture = MakeForDpi(module, name, dpi);
+    PictureRef picture = dpi == kDesignDpi ? LoadResourcePicture(module, name, name, kDesignDpi)
+                                           : MakeForDpi(module, name, dpi);
     made[key] = picture;
     return picture;
 }
@@ -174,17 +237,20 @@ std::shared_ptr<const Picture> Picture::MakeForDpi(HINSTANCE module, const std::
             break;
         }
     }
-    PictureRef drawn;
-    if (BitmapHandle bitmap = LoadBitmapResource(module, name + chosen->suffix))
-        drawn = std::make_shared<const Picture>(std::move(bitmap), name, chosen->dpi, module);
-    else
-        drawn = FromResource(module, name);
+    // Not the shared 100 % picture: the reduced one's bitmap may be made on another thread
+    // (see Prepare), which must then be the only one to touch the picture it is made from.
+    PictureRef drawn = LoadResourcePicture(module, name + chosen->suffix, name, chosen->dpi);
+    if (!drawn)
+        drawn = LoadResourcePicture(module, name, name, kDesignDpi);
     if (!drawn || drawn->Dpi() == dpi)
         return drawn;
     const int width = MulDiv(drawn->Width(), dpi, drawn->Dpi());
     const int height = MulDiv(drawn->Height(), dpi, drawn->Dpi());
-    PictureRef resized = drawn->Resampled(width, height, dpi);
-    return resized ? resized : drawn;
+    if (width <= 0 || height <= 0)
+        return drawn;
+    return std::make_shared<const Picture>(
+        width, height, [drawn, width, height] { return drawn->ResampledBitmap(width, height); },
+        name, dpi, module);
 }
 
 std::shared_ptr<const Picture> Picture::FromBitmap(BitmapHandle bitmap, std::wstring name) {
@@ -201,23 +267,39 @@ PictureRef Picture::AtDpi(int dpi) const {
 }
 
 PictureRef Picture::Resampled(int width, int height, int dpi) const {
-    if (width <= 0 || height <= 0 || width_ <= 0 || height_ <= 0)
+    BitmapHandle bitmap = ResampledBitmap(width, height);
+    if (!bitmap)
         return nullptr;
+    return std::make_shared<const Picture>(std::move(bitmap), name_, dpi, module_);
+}
+
+BitmapHandle Picture::ResampledBitmap(int width, int height) const {
+    if (width <= 0 || height <= 0 || width_ <= 0 || height_ <= 0 || !Bitmap())
+        return {};
+    BITMAPINFO target = TopDownInfo(width, height);
+    void* bits = nullptr;
+    BitmapHandle bitmap(CreateDIBSection(nullptr, &target, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits)
+        return {};
+    // The program's own pictures are 32-bit DIB sections from the top: their pixels are read
+    // where they are. Any other bitmap is copied out in that form first.
+    DIBSECTION section{};
+    if (GetObjectW(bitmap_.get(), sizeof section, &section) == sizeof section &&
+        section.dsBm.bmBits && section.dsBmih.biBitCount == 32 &&
+        section.dsBmih.biCompression == BI_RGB && section.dsBmih.biHeight == -height_) {
+        GdiFlush();
+        Resample(static_cast<const std::uint32_t*>(section.dsBm.bmBits), width_, height_,
+                 static_cast<std::uint32_t*>(bits), width, height);
+        return bitmap;
+    }
     std::vector<std::uint32_t> pixels(static_cast<size_t>(width_) * height_);
     BITMAPINFO info = TopDownInfo(width_, height_);
     MemoryDc dc(CreateCompatibleDC(nullptr));
     if (!dc || GetDIBits(dc.get(), bitmap_.get(), 0, static_cast<UINT>(height_), pixels.data(),
                          &info, DIB_RGB_COLORS) != height_)
-        return nullptr;
-    const std::vector<std::uint32_t> resampled =
-        ResamplePixels(pixels, width_, height_, width, height);
-    BITMAPINFO target = TopDownInfo(width, height);
-    void* bits = nullptr;
-    BitmapHandle bitmap(CreateDIBSection(nullptr, &target, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bitmap || !bits || resampled.empty())
-        return nullptr;
-    std::memcpy(bits, resampled.data(), resampled.size() * sizeof resampled[0]);
-    return std::make_shared<const Picture>(std::move(bitmap), name_, dpi, module_);
+        return {};
+    Resample(pixels.data(), width_, height_, static_cast<std::uint32_t*>(bits), width, height);
+    return bitmap;
 }
 
 int Picture::HimetricWidth() const {
@@ -228,6 +310,8 @@ int Picture::HimetricHeight() const {
 }
 
 void Picture::Draw(HDC dc, int x, int y) const {
+    if (!Bitmap())
+        return;
     MemoryDc source(CreateCompatibleDC(dc));
     if (!source)
         return;

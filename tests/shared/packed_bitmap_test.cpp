@@ -1,5 +1,7 @@
 #include "packed_bitmap.h"
 
+#include "inflate.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -32,8 +34,8 @@ std::vector<std::uint32_t> Pixels(HBITMAP bitmap, int& width, int& height) {
 
 class PackedPictureTest : public ::testing::TestWithParam<const wchar_t*> {};
 
-// The program shows exactly what draw_pictures.py drew: the packed resource, unpacked by the
-// system, gives the pixels Windows' own loader reads from the original .bmp.
+// The program shows exactly what draw_pictures.py drew: the deflated resource, unpacked, gives
+// the pixels Windows' own loader reads from the original .bmp.
 TEST_P(PackedPictureTest, ShowsThePixelsOfTheDrawnBitmap) {
     const std::wstring name = GetParam();
     PictureRef packed = Picture::FromResource(GetModuleHandleW(nullptr), name);
@@ -65,77 +67,77 @@ INSTANTIATE_TEST_SUITE_P(EveryPicture, PackedPictureTest,
                                            L"CLOSE_NORMAL", L"CLOSE_HOVER", L"CLOSE_DOWN",
                                            L"CHECK_EMPTY", L"CHECK_TICKED"));
 
-std::vector<unsigned char> Resource(const wchar_t* name) {
-    HMODULE self = GetModuleHandleW(nullptr);
-    HRSRC found = FindResourceW(self, name, kPackedBitmapType);
-    if (!found)
-        return {};
-    const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(self, found)));
-    return {bytes, bytes + SizeofResource(self, found)};
+// A 2 x 2 picture in the carried form, its filtered rows stored in one uncompressed deflate
+// block: each filter undone the way PNG defines it, the first row with zeros above it.
+std::vector<std::uint8_t> Deflated(const std::vector<std::uint8_t>& rows,
+                                   const std::vector<std::uint8_t>& pixels) {
+    std::vector<std::uint8_t> bytes(12);
+    const std::uint32_t header[3] = {2, 2, Crc32(pixels.data(), pixels.size())};
+    std::memcpy(bytes.data(), header, sizeof header);
+    const auto length = static_cast<std::uint16_t>(rows.size());
+    const std::uint8_t stored[5] = {0x01, static_cast<std::uint8_t>(length & 0xff),
+                                    static_cast<std::uint8_t>(length >> 8),
+                                    static_cast<std::uint8_t>(~length & 0xff),
+                                    static_cast<std::uint8_t>((~length >> 8) & 0xff)};
+    bytes.insert(bytes.end(), stored, stored + 5);
+    bytes.insert(bytes.end(), rows.begin(), rows.end());
+    return bytes;
 }
 
-void SetLength(std::vector<unsigned char>& packed, std::uint32_t length) {
-    std::memcpy(packed.data(), &length, sizeof length);
+struct FilterCase {
+    const char* what;
+    std::vector<std::uint8_t> rows;    // per row: filter byte, then B G R B G R filtered
+    std::vector<std::uint8_t> pixels;  // B G R of the four pixels, rows from the top
+};
+
+class FilteredRowsTest : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(FilteredRowsTest, UndoesEachFilter) {
+    const FilterCase& c = GetParam();
+    const std::vector<std::uint8_t> bytes = Deflated(c.rows, c.pixels);
+    BitmapHandle bitmap = InflateBitmap(bytes.data(), static_cast<DWORD>(bytes.size()));
+    ASSERT_TRUE(bitmap) << c.what;
+    int width = 0, height = 0;
+    const std::vector<std::uint32_t> shown = Pixels(bitmap.get(), width, height);
+    std::vector<std::uint32_t> expected;
+    for (size_t i = 0; i + 2 < c.pixels.size(); i += 3)
+        expected.push_back(c.pixels[i] | c.pixels[i + 1] << 8 | c.pixels[i + 2] << 16);
+    EXPECT_EQ(shown, expected) << c.what;
 }
 
-// A damaged or foreign resource gives no picture (the window then goes without it) rather than
-// a crash, a huge allocation or a bitmap of garbage.
-TEST(PackedBitmapTest, RefusesDamagedData) {
-    const std::vector<unsigned char> good = Resource(L"CHECK_TICKED");
-    ASSERT_GT(good.size(), 16u);
-    std::uint32_t length = 0;
-    std::memcpy(&length, good.data(), sizeof length);
+INSTANTIATE_TEST_SUITE_P(
+    EveryFilter, FilteredRowsTest,
+    ::testing::Values(FilterCase{"none",
+                                 {0, 10, 20, 30, 40, 50, 60, 0, 70, 80, 90, 100, 110, 120},
+                                 {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120}},
+                      FilterCase{"sub: from the pixel on the left, wrapping past 255",
+                                 {1, 10, 20, 30, 250, 5, 1, 1, 70, 80, 90, 1, 2, 3},
+                                 {10, 20, 30, 4, 25, 31, 70, 80, 90, 71, 82, 93}},
+                      FilterCase{"up: from the pixel above, zeros above the first row",
+                                 {2, 10, 20, 30, 40, 50, 60, 2, 1, 2, 3, 4, 5, 6},
+                                 {10, 20, 30, 40, 50, 60, 11, 22, 33, 44, 55, 66}},
+                      FilterCase{"average of left and above, rounded down",
+                                 {3, 10, 20, 30, 1, 1, 1, 3, 0, 0, 0, 0, 0, 0},
+                                 {10, 20, 30, 6, 11, 16, 5, 10, 15, 5, 10, 15}},
+                      // First row: with zeros above, the nearest is always the left. Second row,
+                      // right pixel: blue and green take the pixel above, red the one above-left.
+                      FilterCase{"Paeth: the neighbour nearest to left + above - above-left",
+                                 {4, 10, 20, 30, 90, 80, 226, 4, 2, 2, 30, 0, 0, 5},
+                                 {10, 20, 30, 100, 100, 0, 12, 22, 60, 100, 100, 35}}));
 
-    struct Case {
-        const char* what;
-        std::vector<unsigned char> bytes;
-    };
-    std::vector<Case> cases;
-    cases.push_back({"empty", {}});
-    cases.push_back({"only a length", {good.begin(), good.begin() + 4}});
-    cases.push_back({"cut short", {good.begin(), good.begin() + good.size() / 2}});
-    Case longer{"length beyond what unpacks", good};
-    SetLength(longer.bytes, length + 100);
-    cases.push_back(longer);
-    Case shorter{"length short of a header", good};
-    SetLength(shorter.bytes, 20);
-    cases.push_back(shorter);
-    Case huge{"absurd length", good};
-    SetLength(huge.bytes, 0xFFFFFFF0u);
-    cases.push_back(huge);
-    Case raw{"not compressed at all", {}};
-    raw.bytes.resize(4 + 40, 0);
-    SetLength(raw.bytes, 40);
-    cases.push_back(raw);
-
-    for (const Case& c : cases)
-        EXPECT_FALSE(UnpackBitmap(c.bytes.data(), static_cast<DWORD>(c.bytes.size()))) << c.what;
-    EXPECT_TRUE(UnpackBitmap(good.data(), static_cast<DWORD>(good.size())));
-}
-
-// The header inside the packed data is checked too: a bitmap claiming more pixels than the
-// data holds is refused, not read past its end.
-TEST(PackedBitmapTest, RefusesAHeaderThatOverstatesThePixels) {
-    // A 2 x 2 24-bit DIB stored in one uncompressed LZNT1 chunk, its height then inflated.
-    std::vector<unsigned char> dib(40 + 16, 0x5a);
-    BITMAPINFOHEADER header{sizeof header, 2, 2, 1, 24, BI_RGB, 16, 0, 0, 0, 0};
-    std::memcpy(dib.data(), &header, sizeof header);
-    auto pack = [](const std::vector<unsigned char>& data) {
-        std::vector<unsigned char> packed(4);
-        SetLength(packed, static_cast<std::uint32_t>(data.size()));
-        const auto chunkHeader = static_cast<std::uint16_t>(0x3000 | (data.size() - 1));
-        packed.push_back(static_cast<unsigned char>(chunkHeader & 0xff));
-        packed.push_back(static_cast<unsigned char>(chunkHeader >> 8));
-        packed.insert(packed.end(), data.begin(), data.end());
-        return packed;
-    };
-    const auto fits = pack(dib);
-    EXPECT_TRUE(UnpackBitmap(fits.data(), static_cast<DWORD>(fits.size())));
-
-    header.biHeight = 3;
-    std::memcpy(dib.data(), &header, sizeof header);
-    const auto overstated = pack(dib);
-    EXPECT_FALSE(UnpackBitmap(overstated.data(), static_cast<DWORD>(overstated.size())));
+// A damaged picture gives no bitmap (the window then goes without it) rather than a crash, a
+// huge allocation or a bitmap of garbage.
+TEST(DeflatedBitmap, RefusesRowsItCannotUndo) {
+    const std::vector<std::uint8_t> pixels(12, 7);
+    std::vector<std::uint8_t> rows = {0, 7, 7, 7, 7, 7, 7, 0, 7, 7, 7, 7, 7, 7};
+    auto good = Deflated(rows, pixels);
+    EXPECT_TRUE(InflateBitmap(good.data(), static_cast<DWORD>(good.size())));
+    rows[7] = 5;  // no such filter
+    auto unknown = Deflated(rows, pixels);
+    EXPECT_FALSE(InflateBitmap(unknown.data(), static_cast<DWORD>(unknown.size())));
+    rows.pop_back();  // one byte short of two rows
+    auto shorter = Deflated(rows, pixels);
+    EXPECT_FALSE(InflateBitmap(shorter.data(), static_cast<DWORD>(shorter.size())));
 }
 
 }  // namespace

@@ -65,6 +65,39 @@ bool operator==(const RECT& a, const RECT& b) {
     return EqualRect(&a, &b) != FALSE;
 }
 
+// The width of an icon's image; 0 for none.
+int IconWidth(HICON icon) {
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+// The window's icons at 125, 150 and 200 % are images drawn at their sizes, not the 100 % ones
+// (or the 48-pixel one) stretched: the icon carries an image of every size those scales and
+// the shell's views ask for, each read back at its own size.
+TEST(FormDpi, TheIconCarriesAnImageForEverySizeTheScalesAskFor) {
+    HMODULE self = GetModuleHandleW(nullptr);
+    HRSRC group = FindResourceW(self, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+    ASSERT_NE(group, nullptr);
+    auto* directory = static_cast<BYTE*>(LockResource(LoadResource(self, group)));
+    for (int size : {16, 20, 24, 32, 40, 48, 64, 128, 256}) {
+        SCOPED_TRACE(size);
+        const int id = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
+        HRSRC image = FindResourceW(self, MAKEINTRESOURCEW(id), RT_ICON);
+        ASSERT_NE(image, nullptr);
+        IconHandle icon(CreateIconFromResourceEx(
+            static_cast<BYTE*>(LockResource(LoadResource(self, image))),
+            SizeofResource(self, image), TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR));
+        EXPECT_EQ(IconWidth(icon.get()), size) << "no image drawn at this size";
+    }
+}
+
 // Design pixels: twips / 15.
 constexpr RECT kLabel{10, 10, 110, 27};
 constexpr RECT kCheck{24, 40, 42, 59};
@@ -95,6 +128,13 @@ TEST(FormDpi, AChangeOfScaleLaysEverythingOutAsIfMadeAtTheNewDpi) {
         EXPECT_TRUE(ChildPlace(window, form.button->Handle()) == ScaleToDpi(kButton, dpi));
         EXPECT_TRUE(ChildPlace(window, form.check->DescriptionWindow()) == ScaleToDpi(kCheck, dpi))
             << "tools read the control where it now is";
+
+        // The icons at the sizes of the DPI (16 and 32 pixels at 100 %).
+        EXPECT_EQ(
+            IconWidth(reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0))),
+            MulDiv(16, dpi, 96));
+        EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_BIG, 0))),
+                  MulDiv(32, dpi, 96));
 
         // Text at its point size for the DPI, pictures drawn for it.
         EXPECT_EQ(form.label->Font()->Dpi(), dpi);

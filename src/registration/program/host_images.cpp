@@ -5,7 +5,7 @@
 #include "batch_report.h"
 #include "host_folder_names.h"
 #include "host_folder_sweep.h"
-#include "packed_bitmap.h"
+#include "inflate.h"
 #include "system_random.h"
 
 namespace kestrave {
@@ -17,7 +17,7 @@ std::vector<UCHAR> CarriedHost(HMODULE module, const wchar_t* name) {
     HRSRC found = FindResourceW(module, name, kPackedProgramType);
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const void* packed = loaded ? LockResource(loaded) : nullptr;
-    return packed ? UnpackBytes(packed, SizeofResource(module, found)) : std::vector<UCHAR>();
+    return packed ? InflateChecked(packed, SizeofResource(module, found)) : std::vector<UCHAR>();
 }
 
 }  // namespace

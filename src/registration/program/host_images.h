@@ -21,7 +21,7 @@ inline constexpr ImageKind kProgramImageKind = ImageKind::X64;
 inline constexpr ImageKind kProgramImageKind = ImageKind::X86;
 #endif
 
-// The resources the hosts are carried in, packed (see packed_bitmap.h).
+// The resources the hosts are carried in, deflated (see inflate.h).
 inline constexpr wchar_t kHost32Resource[] = L"REGISTRATION_HOST_X86";
 inline constexpr wchar_t kHost64Resource[] = L"REGISTRATION_HOST_X64";
 inline constexpr wchar_t kPackedProgramType[] = L"PACKED_EXE";

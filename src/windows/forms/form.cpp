@@ -57,6 +57,30 @@ RECT KeptOnScreen(RECT place) {
     return place;
 }
 
+// A system metric for `dpi`: the system's answer for that DPI where it has one (Windows 10
+// 1607 and later; looked up at run time, as the program also runs on Windows 7), else the
+// answer for the system's DPI, scaled.
+int MetricForDpi(int metric, int dpi) {
+    using MetricsForDpi = int(WINAPI*)(int, UINT);
+    static const auto metricsForDpi = [] {
+        HMODULE user32 = GetModuleHandleW(L"user32.dll");
+        return user32 ? reinterpret_cast<MetricsForDpi>(reinterpret_cast<void*>(
+                            GetProcAddress(user32, "GetSystemMetricsForDpi")))
+                      : nullptr;
+    }();
+    if (metricsForDpi)
+        return metricsForDpi(metric, static_cast<UINT>(dpi));
+    return MulDiv(GetSystemMetrics(metric), dpi, ScreenDpiY());
+}
+
+// The program's icon `size` pixels square. The icon carries an image drawn for each size the
+// usual scales ask for, which is taken as it is; only an unusual size is stretched from the
+// nearest.
+IconHandle ProgramIcon(int size) {
+    return IconHandle(static_cast<HICON>(LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(1),
+                                                    IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+}
+
 }  // namespace
 
 RECT DesignPixels(const TwipsRect& rect) {
@@ -101,6 +125,9 @@ void Form::Load() {
         SetWindowPos(created, nullptr, scaled.left, scaled.top, scaled.right - scaled.left,
                      scaled.bottom - scaled.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    // The class's icon is the one for the system's DPI, which a window shown at it keeps.
+    if (dpi_ != ScreenDpiY())
+        ApplyIcons();
     font_ = font_->AtDpi(dpi_);
     CreateControls();
     // Fonts the window made for itself are made for the screen; the controls take theirs again
@@ -292,11 +319,24 @@ PictureRef Form::LoadPicture(const std::wstring& name) const {
     return Picture::FromResource(ProgramInstance(), name, dpi_);
 }
 
+void Form::ApplyIcons() {
+    IconHandle bigIcon = ProgramIcon(MetricForDpi(SM_CXICON, dpi_));
+    IconHandle smallIcon = ProgramIcon(MetricForDpi(SM_CXSMICON, dpi_));
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+    // The icons they replace are freed only now that the window no longer shows them.
+    bigIcon_ = std::move(bigIcon);
+    smallIcon_ = std::move(smallIcon);
+}
+
 void Form::ApplyDpi(int dpi) {
     dpi_ = dpi;
+    ApplyIcons();
     font_ = font_->AtDpi(dpi);
-    if (background_)
+    if (background_) {
         background_ = background_->AtDpi(dpi);
+        background_->Prepare();
+    }
     for (size_t i = 0; i < controls_.size(); ++i) {
         controls_[i]->SetBounds(ScaleToDpi(controlDesigns_[i], dpi));
         controls_[i]->ApplyDpi(dpi);
@@ -335,6 +375,9 @@ void Form::ButtonClick(Button& button) {
 
 void Form::SetBackground(PictureRef picture) {
     background_ = std::move(picture);
+    // The largest picture of a window, drawn first once the window shows: unpacked meanwhile.
+    if (background_)
+        background_->Prepare();
     if (window_)
         InvalidateRect(window_, nullptr, FALSE);
 }

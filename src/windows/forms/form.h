@@ -162,6 +162,8 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     // Lays the window's contents out for `dpi`: every control's place from its design place,
     // fonts and pictures taken again for it. The window's own size is the caller's.
     void ApplyDpi(int dpi);
+    // Gives the window the program's icon at the sizes its DPI asks for.
+    void ApplyIcons();
     int TwipsToPixels(double twips) const;
     double PixelsToTwips(int pixels) const;
 
@@ -180,6 +182,9 @@ class Form : public ButtonHost, private BoundWindow<Form> {
     bool creating_ = false;
     int dpi_ = 96;
     PictureRef background_;
+    // The window's own icons at another DPI than the system's; freed after the window.
+    IconHandle bigIcon_;
+    IconHandle smallIcon_;
     COLORREF backColor_ = GetSysColor(COLOR_BTNFACE);
     FontRef font_;
     int mousePointer_ = kPointerDefault;
