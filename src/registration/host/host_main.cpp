@@ -110,6 +110,10 @@ class Host {
             if (!state_.SetBack())
                 Retire(HostRetirement::StateNotSetBack);
         }
+        // The next server's worker starts entering its apartment now, while this file's walk or
+        // readback runs and the program takes its answers.
+        if (retirement_ == HostRetirement::None)
+            PrepareServerThread();
         // The worker has ended: its outcome goes out before anything else the host does for
         // this file, so that nothing after it can overrun and take a success back. When nothing
         // else is to be done, "done" alone carries it.
@@ -137,8 +141,8 @@ class Host {
         done.sequence = request.sequence;
         done.result = result;
         done.retirement = retirement_;
-        // The next server's worker is made now and named, so that the program holds it before
-        // it sends the next request.
+        // The next server's worker is named, so that the program holds it before it sends the
+        // next request.
         if (retirement_ == HostRetirement::None) {
             PrepareServerThread();
             done.nextWorker = PreparedServerThreadId();

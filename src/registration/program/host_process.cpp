@@ -175,6 +175,7 @@ std::unique_ptr<HostProcess> HostProcess::Start(const std::wstring& image, DWORD
         return nullptr;
     }
     host->process_.reset(started.hProcess);
+    host->processId_ = started.dwProcessId;
     KernelHandle thread(started.hThread);
     if (!AssignProcessToJobObject(host->job_.get(), host->process_.get())) {
         error = GetLastError();
@@ -204,7 +205,7 @@ KernelHandle HostProcess::OpenWorker(DWORD threadId, DWORD& error) const {
         return {};
     }
     // Another process's thread, or one that is over already, cannot be the worker.
-    if (GetProcessIdOfThread(thread.get()) != GetProcessId(process_.get()) ||
+    if (GetProcessIdOfThread(thread.get()) != processId_ ||
         WaitForSingleObject(thread.get(), 0) != WAIT_TIMEOUT)
         return {};
     return thread;

@@ -70,6 +70,7 @@ class HostProcess {
 
     KernelHandle job_;
     KernelHandle process_;
+    DWORD processId_ = 0;
     FileHandle pipe_;
     KernelHandle event_;
 };
