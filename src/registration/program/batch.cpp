@@ -218,7 +218,7 @@ UnregisterSummary UnregisterEach(const QueuedFiles& queued, OptionsSource& optio
         // The queued file is held from here to the delete: its header says which host takes
         // the name, and it is the other copy a delete compares the system copy with.
         const HeldFile source = HoldSource(queued.fullPaths[i]);
-        const HostSession::Unregistered step = hosts.Unregister(source, systemCopy, waitLimitMs);
+        HostSession::Unregistered step = hosts.Unregister(source, systemCopy, waitLimitMs);
         if (step.absent) {
             summary.absentCopies.push_back(systemCopy);
             report(systemCopy, L"不在系统文件夹中,没有卸载");
@@ -229,8 +229,11 @@ UnregisterSummary UnregisterEach(const QueuedFiles& queued, OptionsSource& optio
         bool deleted = false;
         // Deleting a server that is still registered would leave entries nobody can remove.
         if (failure.empty() && deleteWanted) {
+            // The delete opens the copy again, with delete access, and must find this file.
+            const FileIdentity noted = step.copy.Identity();
+            step.copy = {};
             const HostSession::CopyDeletion deletion =
-                hosts.DeleteSystemCopy(step.kind, source, systemCopy, step.identity);
+                hosts.DeleteSystemCopy(step.kind, source, systemCopy, noted);
             if (deletion.keptAsOnlyCopy) {
                 summary.onlyCopiesKept.push_back(systemCopy);
                 report(systemCopy, L"已卸载", L"在别处没有相同的副本,没有删除");

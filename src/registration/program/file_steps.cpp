@@ -67,6 +67,18 @@ std::wstring FinalFolderOf(const std::wstring& folder) {
     return finalPath.empty() ? folder : finalPath;
 }
 
+// A file's kind, size and last write, from its handle alone: the volume is not asked.
+bool ReadState(HANDLE file, DWORD& attributes, LARGE_INTEGER& size, FILETIME& lastWrite) {
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileSizeEx(file, &size))
+        return false;
+    attributes = basic.FileAttributes;
+    lastWrite.dwLowDateTime = basic.LastWriteTime.LowPart;
+    lastWrite.dwHighDateTime = static_cast<DWORD>(basic.LastWriteTime.HighPart);
+    return true;
+}
+
 // Opens `path` as itself with `access` and read sharing, and notes what the handle shows. A
 // link or a folder is refused; what else is asked of the file is the caller's.
 HeldFile OpenAsItself(const std::wstring& path, DWORD access) {
@@ -77,22 +89,16 @@ HeldFile OpenAsItself(const std::wstring& path, DWORD access) {
         held.error = GetLastError();
         return held;
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(held.handle.get(), &info)) {
+    if (!ReadState(held.handle.get(), held.attributes, held.size, held.lastWrite)) {
         held.error = GetLastError();
         held.handle.reset();
         return held;
     }
-    held.identity = {true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    held.attributes = info.dwFileAttributes;
-    held.size.HighPart = static_cast<LONG>(info.nFileSizeHigh);
-    held.size.LowPart = info.nFileSizeLow;
-    held.lastWrite = info.ftLastWriteTime;
     held.finalPath = FinalPathOf(held.handle.get());
     held.longName = SplitPath(held.finalPath).name;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    if (held.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
         held.refusal = HoldRefusal::Link;
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    else if (held.attributes & FILE_ATTRIBUTE_DIRECTORY)
         held.refusal = HoldRefusal::Folder;
     else if (held.finalPath.empty())
         held.refusal = HoldRefusal::Elsewhere;
@@ -103,12 +109,13 @@ HeldFile OpenAsItself(const std::wstring& path, DWORD access) {
 
 // What the handle shows now, to be set against what was noted.
 bool StillAsNoted(HANDLE file, const HeldFile& noted) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info))
+    DWORD attributes = 0;
+    LARGE_INTEGER size{};
+    FILETIME lastWrite{};
+    if (!ReadState(file, attributes, size, lastWrite))
         return false;
-    return info.nFileSizeHigh == static_cast<DWORD>(noted.size.HighPart) &&
-           info.nFileSizeLow == noted.size.LowPart &&
-           CompareFileTime(&info.ftLastWriteTime, &noted.lastWrite) == 0;
+    return size.QuadPart == noted.size.QuadPart &&
+           CompareFileTime(&lastWrite, &noted.lastWrite) == 0;
 }
 
 bool Rewind(HANDLE file) {
@@ -201,7 +208,7 @@ CheckedDelete DeleteChecked(const std::wstring& path, const FileIdentity& noted,
         return CheckedDelete::Refused;
     }
     if (file.refusal != HoldRefusal::None || !SameText(file.longName, SplitPath(path).name) ||
-        !noted.known || file.identity != noted)
+        !noted.known || file.Identity() != noted)
         return CheckedDelete::NotTheNotedFile;
     if (CompareHeld(file.handle.get(), twin) != FileKinship::SameBytes)
         return CheckedDelete::NoTwin;
@@ -210,6 +217,16 @@ CheckedDelete DeleteChecked(const std::wstring& path, const FileIdentity& noted,
 }
 
 }  // namespace
+
+const FileIdentity& HeldFile::Identity() const {
+    if (identityRead_)
+        return identity_;
+    identityRead_ = true;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (handle && GetFileInformationByHandle(handle.get(), &info))
+        identity_ = {true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return identity_;
+}
 
 std::wstring NameOf(const std::wstring& path) {
     return SplitPath(path).name;
@@ -349,7 +366,7 @@ RegisterStepResult PrepareSystemCopy(const HeldFile& source, const std::wstring&
         // held again with read access only, and must be the very file just written.
         made.reset();
         step.heldCopy = HoldSystemCopy(viewedCopy);
-        if (!step.heldCopy || step.heldCopy.identity != written) {
+        if (!step.heldCopy || step.heldCopy.Identity() != written) {
             step.heldCopy = {};
             step.failure = kChangedCopyKeptReason;
             return step;
@@ -389,7 +406,7 @@ RegisterStepResult PrepareSystemCopy(const HeldFile& source, const std::wstring&
             return step;
     }
     step.existing = CompareHeld(source.handle.get(), step.heldCopy.handle.get());
-    step.identity = step.heldCopy.identity;
+    step.identity = step.heldCopy.Identity();
     return step;
 }
 
@@ -431,7 +448,7 @@ DeletionResult DeleteSourceStep(HeldFile& source, const std::wstring& sourcePath
     if (CompareHeld(source.handle.get(), registered.heldCopy.handle.get()) !=
         FileKinship::SameBytes)
         return {};
-    const FileIdentity noted = source.identity;
+    const FileIdentity noted = source.Identity();
     const bool unchanged = Unchanged(source);
     // The delete needs a handle of its own, which the held one's sharing would refuse.
     source.handle.reset();
@@ -454,7 +471,7 @@ DeletionResult DeleteSourceStep(HeldFile& source, const std::wstring& sourcePath
 CopyDeletionResult DeleteSystemCopyStep(const HeldFile& twin, const std::wstring& viewedCopy,
                                         const FileIdentity& noted) {
     // The queued file may be the system copy itself: then there is no other copy.
-    if (!twin || twin.identity == noted)
+    if (!twin || twin.Identity() == noted)
         return {false, true, ERROR_SUCCESS};
     DWORD error = ERROR_SUCCESS;
     switch (DeleteChecked(viewedCopy, noted, twin.handle.get(), error)) {

@@ -47,16 +47,24 @@ enum class HoldRefusal {
 // access and read sharing only: while it is held nobody can write, rename or delete it, and a
 // library loader (which asks for read sharing) can still load it.
 struct HeldFile {
+    // Which file the handle names. Read from the handle when first asked for: under Wine the
+    // volume's serial number costs as much as the rest of a hold together, and many steps never
+    // compare identities. The handle names the same file however late it is asked.
+    const FileIdentity& Identity() const;
+
     FileHandle handle;
     HoldRefusal refusal = HoldRefusal::OpenFailed;
     DWORD error = ERROR_SUCCESS;  // when the open failed
-    FileIdentity identity;
     DWORD attributes = 0;
     LARGE_INTEGER size{};
     FILETIME lastWrite{};
     std::wstring finalPath;  // where the handle's file is, as the handle gives it
     std::wstring longName;   // the file's own name, from the final path
     explicit operator bool() const { return refusal == HoldRefusal::None; }
+
+  private:
+    mutable FileIdentity identity_;
+    mutable bool identityRead_ = false;
 };
 
 // Holds a queued file: refused when it is a link or a folder, or when the file the handle

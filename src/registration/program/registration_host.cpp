@@ -471,8 +471,8 @@ HostSession::Unregistered HostSession::UnregisterHeld(ImageKind kind, HeldFile h
     }
     const Exchange exchange = Ask(kind, HostVerb::Unregister, systemCopy, waitLimitMs);
     if (!exchange.answered)
-        return {false, exchange.failure, held.identity, kind};
-    return {false, EntryFailureReason(exchange.result, true, NameOf(systemCopy)), held.identity,
+        return {false, exchange.failure, std::move(held), kind};
+    return {false, EntryFailureReason(exchange.result, true, NameOf(systemCopy)), std::move(held),
             kind};
 }
 

@@ -65,7 +65,9 @@ class HostSession {
     struct Unregistered {
         bool absent = false;
         std::wstring failure;
-        FileIdentity identity;                   // the system copy the host unregistered
+        // The system copy the host unregistered, still held: a delete notes which file it is
+        // and lets it go first.
+        HeldFile copy;
         ImageKind kind = ImageKind::Unreadable;  // the host it went to
     };
     // Has a host of `kind` unregister the system copy of that name, held while the host works.
