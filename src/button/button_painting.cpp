@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "packed_bitmap.h"
 #include "screen.h"
 
 namespace kestrave {
@@ -219,15 +220,8 @@ void ButtonSurface::Resize(int width, int height) {
     width = width > 0 ? width : 0;
     height = height > 0 ? height : 0;
     // A bitmap needs at least one pixel; an empty button still gets a device context to draw on.
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width > 0 ? width : 1;
-    info.bmiHeader.biHeight = -(height > 0 ? height : 1);  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    BitmapHandle bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    BitmapHandle bitmap = MakeTopDownBitmap(width > 0 ? width : 1, height > 0 ? height : 1, bits);
     MemoryDc dc(CreateCompatibleDC(nullptr));
     if (!bitmap || !dc)
         return;

@@ -98,6 +98,23 @@ std::optional<DeflatedBitmap> FindDeflatedBitmap(HINSTANCE module, const std::ws
     return DeflatedBitmap{bytes, size, static_cast<int>(header[0]), static_cast<int>(header[1])};
 }
 
+BITMAPINFO TopDownInfo(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+BitmapHandle MakeTopDownBitmap(int width, int height, void*& bits) {
+    const BITMAPINFO info = TopDownInfo(width, height);
+    bits = nullptr;
+    return BitmapHandle(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+}
+
 BitmapHandle InflateBitmap(const void* bytes, DWORD size) {
     std::uint32_t header[3] = {};
     if (size <= kHeaderBytes)
@@ -113,15 +130,9 @@ BitmapHandle InflateBitmap(const void* bytes, DWORD size) {
     if (rows.empty())
         return {};
 
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = static_cast<LONG>(width);
-    info.bmiHeader.biHeight = -static_cast<LONG>(height);  // rows from the top
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    BitmapHandle bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    BitmapHandle bitmap =
+        MakeTopDownBitmap(static_cast<int>(width), static_cast<int>(height), bits);
     if (!bitmap || !bits)
         return {};
     // Row by row while it is in the cache: undone, summed and widened to the bitmap's pixels.

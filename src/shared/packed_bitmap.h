@@ -30,6 +30,11 @@ struct DeflatedBitmap {
 // header is no picture's.
 std::optional<DeflatedBitmap> FindDeflatedBitmap(HINSTANCE module, const std::wstring& name);
 
+// The form of every bitmap the program draws from: 32 bits a pixel, rows from the top.
+BITMAPINFO TopDownInfo(int width, int height);
+// A DIB section of that form, `bits` pointing at its pixels; null when none can be made.
+BitmapHandle MakeTopDownBitmap(int width, int height, void*& bits);
+
 // A 32-bit DIB section made from a deflated bitmap; null when it is damaged (its pixels do not
 // unpack whole or do not match their CRC).
 BitmapHandle InflateBitmap(const void* bytes, DWORD size);

@@ -37,17 +37,6 @@ PictureRef LoadResourcePicture(HINSTANCE module, const std::wstring& name,
     return std::make_shared<const Picture>(std::move(bitmap), shownName, dpi, module);
 }
 
-BITMAPINFO TopDownInfo(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
-
 // Weights in 1/4096ths: a pixel's sums then fit 32 bits both across and down (255 * 4096 *
 // 4096 and the half added for rounding stay below 2^32), which keeps the 32-bit program free
 // of 64-bit arithmetic in the loops that run over every pixel of a background.
@@ -276,9 +265,8 @@ PictureRef Picture::Resampled(int width, int height, int dpi) const {
 BitmapHandle Picture::ResampledBitmap(int width, int height) const {
     if (width <= 0 || height <= 0 || width_ <= 0 || height_ <= 0 || !Bitmap())
         return {};
-    BITMAPINFO target = TopDownInfo(width, height);
     void* bits = nullptr;
-    BitmapHandle bitmap(CreateDIBSection(nullptr, &target, DIB_RGB_COLORS, &bits, nullptr, 0));
+    BitmapHandle bitmap = MakeTopDownBitmap(width, height, bits);
     if (!bitmap || !bits)
         return {};
     // The program's own pictures are 32-bit DIB sections from the top: their pixels are read

@@ -3,20 +3,14 @@
 #include <cstdint>
 
 #include "handles.h"
+#include "packed_bitmap.h"
 
 namespace kestrave::testing {
 
 PictureRef PaintedPicture(int width, int height,
                           const std::function<COLORREF(int x, int y)>& colorAt, std::wstring name) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    BitmapHandle bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    BitmapHandle bitmap = MakeTopDownBitmap(width, height, bits);
     if (!bitmap)
         return nullptr;
     auto* pixels = static_cast<std::uint32_t*>(bits);
